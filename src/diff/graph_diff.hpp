@@ -1,0 +1,121 @@
+// The in-memory record of pending changes to a directed, weighted graph, and
+// the rules by which a later change supersedes or cancels an earlier one.
+//
+// Invariants kept by the operations below (a diff read from bytes is not held
+// to them; the operations then act on it step by step as written):
+//   1. no id is both in new_or_updated_nodes and in deleted_nodes;
+//   2. no edge is both pending and marked deleted;
+//   3. no pending edge has an endpoint in deleted_nodes;
+//   4. no inner set of edges.deleted is empty. An inner map of
+//      edges.new_or_updated can be: delete_node leaves an emptied map in place.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <utility>
+
+#include "diff/hash_containers.hpp"
+#include "diff/result.hpp"
+
+namespace tavro {
+
+inline constexpr const char* kEndpointDeletedMessage =
+    "Either from or to nodes are marked to be deleted";
+
+template <class Id, class W = float>
+struct EdgeDiff {
+    // source -> (target -> weight): the edge A->B is pending with weight w
+    // exactly when A's inner map holds w under B.
+    HashMap<Id, HashMap<Id, W>> new_or_updated;
+    // source -> {targets}: the edge A->B is marked deleted exactly when A's
+    // inner set holds B.
+    HashMap<Id, HashSet<Id>> deleted;
+
+    friend bool operator==(const EdgeDiff&, const EdgeDiff&) = default;
+};
+
+template <class Id, class T, class W = float>
+struct GraphDiff {
+    HashMap<Id, T> new_or_updated_nodes;
+    HashSet<Id> deleted_nodes;
+    EdgeDiff<Id, W> edges;
+
+    // Merges `update` into the node's pending change (or inserts it) and
+    // takes the node out of deleted_nodes. Edge records are not touched.
+    void add_or_update_node(const Id& id, T&& update) {
+        auto [entry, inserted] = new_or_updated_nodes.try_emplace(id, std::move(update));
+        if (!inserted) {
+            entry->second += std::move(update);
+        }
+        deleted_nodes.erase(id);
+    }
+
+    // Drops the node's pending change and every pending edge out of it
+    // (without recording those), records each pending edge into it as
+    // deleted, and marks the node deleted.
+    void delete_node(const Id& id) {
+        new_or_updated_nodes.erase(id);
+        edges.new_or_updated.erase(id);
+        // No index from targets to sources: every source is scanned. An inner
+        // map emptied here stays in place under its source.
+        for (auto& [source, targets] : edges.new_or_updated) {
+            if (targets.erase(id) != 0) {
+                edges.deleted[source].insert(id);
+            }
+        }
+        deleted_nodes.insert(id);
+    }
+
+    // Refuses an edge with an endpoint marked deleted, changing nothing;
+    // otherwise cancels a deletion record of the same edge and stores the
+    // weight (replacing an earlier one).
+    Result<void> add_edge(const Id& from, const Id& to, W weight) {
+        if (deleted_nodes.contains(from) || deleted_nodes.contains(to)) {
+            return Error{kEndpointDeletedMessage};
+        }
+        if (auto record = edges.deleted.find(from); record != edges.deleted.end()) {
+            record->second.erase(to);
+            if (record->second.empty()) {
+                edges.deleted.erase(from);
+            }
+        }
+        edges.new_or_updated[from].insert_or_assign(to, weight);
+        return {};
+    }
+
+    // Records the edge as deleted (whether or not it was pending) and drops
+    // it from the pending edges; a source whose pending map ends up empty is
+    // removed, even if it was empty before.
+    void delete_edge(const Id& from, const Id& to) {
+        edges.deleted[from].insert(to);
+        if (auto pending = edges.new_or_updated.find(from);
+            pending != edges.new_or_updated.end()) {
+            pending->second.erase(to);
+            if (pending->second.empty()) {
+                edges.new_or_updated.erase(from);
+            }
+        }
+    }
+
+    void clear() {
+        new_or_updated_nodes.clear();
+        deleted_nodes.clear();
+        edges.new_or_updated.clear();
+        edges.deleted.clear();
+    }
+
+    // Node entries plus deleted nodes.
+    std::size_t num_nodes() const noexcept {
+        return new_or_updated_nodes.size() + deleted_nodes.size();
+    }
+
+    // Counts sources, not (from, to) pairs: a source with pending and deleted
+    // edges counts twice, a source left with an empty inner map counts once.
+    std::size_t num_edges() const noexcept {
+        return edges.new_or_updated.size() + edges.deleted.size();
+    }
+
+    friend bool operator==(const GraphDiff&, const GraphDiff&) = default;
+};
+
+}  // namespace tavro

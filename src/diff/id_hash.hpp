@@ -1,0 +1,55 @@
+// The one hash every container of a diff uses for ids. Its keys are fixed
+// constants, never seeded per process, diff or container, so the walk order of
+// a container depends on nothing but the history of operations on it.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "diff/uuid.hpp"
+
+namespace tavro {
+
+namespace id_hash_detail {
+
+// 64x64 -> 128 multiply folded to 64 bits: every input bit reaches the middle
+// of the product, so ids that differ only in one byte (counters, time-ordered
+// ids with shared prefixes) still land far apart.
+inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
+    __extension__ using U128 = unsigned __int128;
+    const U128 product = static_cast<U128>(a) * b;
+    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+}
+
+inline constexpr std::uint64_t kKey0 = 0x2d358dccaa6c78a5ULL;
+inline constexpr std::uint64_t kKey1 = 0x8bb84b93962eacc9ULL;
+inline constexpr std::uint64_t kKey2 = 0x4b33a62ed433d4a3ULL;
+inline constexpr std::uint64_t kKey3 = 0x4d5a2da51de1aa47ULL;
+
+}  // namespace id_hash_detail
+
+// Keyed 64-bit hash of all 16 bytes of an id, taken as two 8-byte halves.
+inline std::uint64_t hash_id(const Uuid& id) noexcept {
+    using namespace id_hash_detail;
+    std::uint64_t low;
+    std::uint64_t high;
+    std::memcpy(&low, id.bytes.data(), 8);
+    std::memcpy(&high, id.bytes.data() + 8, 8);
+    // Each half is mixed against a constant (never against the other half, so
+    // no input can zero a multiplicand and collapse the hash).
+    const std::uint64_t mixed_low = fold_multiply(low ^ kKey0, kKey1);
+    const std::uint64_t mixed_high = fold_multiply(high ^ kKey2, kKey3);
+    return fold_multiply(mixed_low ^ (mixed_high << 32 | mixed_high >> 32), kKey1 ^ kKey3);
+}
+
+// Hasher for the containers. Generic code names KeyHash<Id>; the system's one
+// id type is Uuid.
+template <class Id>
+struct KeyHash;
+
+template <>
+struct KeyHash<Uuid> {
+    std::uint64_t operator()(const Uuid& id) const noexcept { return hash_id(id); }
+};
+
+}  // namespace tavro
