@@ -1,6 +1,7 @@
-// Errors as values for the core: an operation that can fail returns a Result
-// holding either its value or an Error with a text description. Nothing in the
-// core throws for bad input.
+// Errors as values: an operation that can fail returns either its value or an
+// error. The core uses Result<T> (error = Error, a text description); the
+// Python boundary reuses Expected with its own error type. Nothing in the core
+// throws for bad input.
 #pragma once
 
 #include <optional>
@@ -14,11 +15,11 @@ struct Error {
     std::string description;
 };
 
-template <class T>
-class [[nodiscard]] Result {
+template <class T, class E>
+class [[nodiscard]] Expected {
 public:
-    Result(T value) : state_(std::in_place_index<0>, std::move(value)) {}
-    Result(Error error) : state_(std::in_place_index<1>, std::move(error)) {}
+    Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}
+    Expected(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
     bool ok() const noexcept { return state_.index() == 0; }
     explicit operator bool() const noexcept { return ok(); }
@@ -26,25 +27,32 @@ public:
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
-    const Error& error() const { return std::get<1>(state_); }
+    E& error() & { return std::get<1>(state_); }
+    const E& error() const& { return std::get<1>(state_); }
+    E&& error() && { return std::get<1>(std::move(state_)); }
 
 private:
-    std::variant<T, Error> state_;
+    std::variant<T, E> state_;
 };
 
 // Success carries nothing; failure carries the error.
-template <>
-class [[nodiscard]] Result<void> {
+template <class E>
+class [[nodiscard]] Expected<void, E> {
 public:
-    Result() = default;
-    Result(Error error) : error_(std::move(error)) {}
+    Expected() = default;
+    Expected(E error) : error_(std::move(error)) {}
 
     bool ok() const noexcept { return !error_.has_value(); }
     explicit operator bool() const noexcept { return ok(); }
-    const Error& error() const { return *error_; }
+    E& error() & { return *error_; }
+    const E& error() const& { return *error_; }
+    E&& error() && { return std::move(*error_); }
 
 private:
-    std::optional<Error> error_;
+    std::optional<E> error_;
 };
+
+template <class T>
+using Result = Expected<T, Error>;
 
 }  // namespace tavro
