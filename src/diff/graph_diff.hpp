@@ -88,8 +88,7 @@ struct GraphDiff {
     // removed, even if it was empty before.
     void delete_edge(const Id& from, const Id& to) {
         edges.deleted[from].insert(to);
-        if (auto pending = edges.new_or_updated.find(from);
-            pending != edges.new_or_updated.end()) {
+        if (auto pending = edges.new_or_updated.find(from); pending != edges.new_or_updated.end()) {
             pending->second.erase(to);
             if (pending->second.empty()) {
                 edges.new_or_updated.erase(from);

@@ -17,7 +17,7 @@ struct Error {
 
 template <class T, class E>
 class [[nodiscard]] Expected {
-public:
+  public:
     Expected(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Expected(E error) : state_(std::in_place_index<1>, std::move(error)) {}
 
@@ -31,14 +31,14 @@ public:
     const E& error() const& { return std::get<1>(state_); }
     E&& error() && { return std::get<1>(std::move(state_)); }
 
-private:
+  private:
     std::variant<T, E> state_;
 };
 
 // Success carries nothing; failure carries the error.
 template <class E>
 class [[nodiscard]] Expected<void, E> {
-public:
+  public:
     Expected() = default;
     Expected(E error) : error_(std::move(error)) {}
 
@@ -48,7 +48,7 @@ public:
     const E& error() const& { return *error_; }
     E&& error() && { return std::move(*error_); }
 
-private:
+  private:
     std::optional<E> error_;
 };
 

@@ -36,7 +36,7 @@ struct NodeUpdate {
     // Field-wise equality; note that a NaN size never equals itself.
     friend bool operator==(const NodeUpdate&, const NodeUpdate&) = default;
 
-private:
+  private:
     template <class F>
     static void take_if_present(std::optional<F>& mine, std::optional<F>& theirs) noexcept {
         if (theirs.has_value()) {

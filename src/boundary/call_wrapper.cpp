@@ -1,0 +1,80 @@
+#include "boundary/call_wrapper.hpp"
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "boundary/panic.hpp"
+
+namespace tavro::py {
+
+namespace {
+
+thread_local long t_entry_depth = 0;
+
+[[noreturn]] void abort_uncaught() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
+
+std::string panic_message(std::exception_ptr panic) {
+    try {
+        std::rethrow_exception(std::move(panic));
+    } catch (const Panic& p) {
+        return p.message;
+    } catch (const std::bad_alloc&) {
+        std::fputs("tavro_api panicked: memory allocation failed\n", stderr);
+        return "memory allocation failed";
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "tavro_api panicked: %s\n", e.what());
+        return e.what();
+    } catch (...) {
+        std::fputs("tavro_api panicked with a non-standard exception\n", stderr);
+    }
+    return "native code panicked";
+}
+
+}  // namespace
+
+EntryScope::EntryScope() noexcept {
+    if (t_entry_depth < 0) {
+        abort_uncaught();  // Python access forbidden on this thread; never set by the module
+    }
+    ++t_entry_depth;
+}
+
+EntryScope::~EntryScope() {
+    --t_entry_depth;
+}
+
+long EntryScope::depth() noexcept {
+    return t_entry_depth;
+}
+
+namespace call_wrapper_detail {
+
+void raise_error(PendingError&& error) noexcept {
+    try {
+        std::move(error).raise();
+    } catch (...) {
+        raise_panic(std::current_exception());
+    }
+}
+
+void raise_panic(std::exception_ptr panic) noexcept {
+    try {
+        std::string message = panic_message(std::move(panic));
+        PendingError::lazy(panic_exception_type(), std::move(message)).raise();
+    } catch (...) {
+        abort_uncaught();
+    }
+}
+
+void write_unraisable() noexcept {
+    PyErr_WriteUnraisable(nullptr);
+}
+
+}  // namespace call_wrapper_detail
+
+}  // namespace tavro::py
