@@ -1,0 +1,129 @@
+// Resident memory and time per add_edge of a diff holding many pending edges.
+//
+//   table_memory EDGES_PER_SOURCE SOURCES [TARGET_POOL] [grouped|interleaved]
+//
+// Each source gets EDGES_PER_SOURCE edges to targets drawn from a pool of
+// TARGET_POOL ids (default 100000). "grouped" adds all edges of one source in
+// a row; "interleaved" adds one edge to every source per round, so all inner
+// maps grow side by side. Run each size in a fresh process: freed memory is
+// not returned to the system reliably, so a second run in the same process
+// would measure the first one's leftovers.
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "diff/uuid_graph_diff.hpp"
+
+namespace {
+
+// Fixed-seed generator, so every run builds the same diff.
+struct SplitMix64 {
+    std::uint64_t state;
+    std::uint64_t next() {
+        std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
+        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+        return z ^ (z >> 31);
+    }
+};
+
+tavro::Uuid random_id(SplitMix64& rng) {
+    const std::uint64_t halves[2] = {rng.next(), rng.next()};
+    return tavro::Uuid::from_bytes(halves);
+}
+
+std::uint64_t resident_bytes() {
+    std::FILE* statm = std::fopen("/proc/self/statm", "r");
+    unsigned long long size_pages = 0;
+    unsigned long long resident_pages = 0;
+    if (statm == nullptr || std::fscanf(statm, "%llu %llu", &size_pages, &resident_pages) != 2) {
+        std::fprintf(stderr, "cannot read /proc/self/statm\n");
+        std::exit(1);
+    }
+    std::fclose(statm);
+    return resident_pages * static_cast<std::uint64_t>(sysconf(_SC_PAGESIZE));
+}
+
+std::uint64_t parse_count(const char* text) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    if (end == text || *end != '\0' || value == 0) {
+        std::fprintf(stderr, "not a positive count: %s\n", text);
+        std::exit(2);
+    }
+    return value;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3 || argc > 5) {
+        std::fprintf(stderr,
+                     "usage: %s EDGES_PER_SOURCE SOURCES [TARGET_POOL] [grouped|interleaved]\n",
+                     argv[0]);
+        return 2;
+    }
+    const std::uint64_t per_source = parse_count(argv[1]);
+    const std::uint64_t sources = parse_count(argv[2]);
+    const std::uint64_t pool = argc > 3 ? parse_count(argv[3]) : 100000;
+    const bool interleaved = argc > 4 && std::strcmp(argv[4], "interleaved") == 0;
+
+    SplitMix64 rng{42};
+    std::vector<tavro::Uuid> source_ids(sources);
+    for (auto& id : source_ids) {
+        id = random_id(rng);
+    }
+    std::vector<tavro::Uuid> target_ids(pool);
+    for (auto& id : target_ids) {
+        id = random_id(rng);
+    }
+
+    auto diff = std::make_unique<tavro::Diff>();
+    const std::uint64_t before = resident_bytes();
+    const auto start = std::chrono::steady_clock::now();
+    std::uint64_t added = 0;
+    auto add = [&](std::uint64_t source) {
+        const tavro::Uuid& to = target_ids[rng.next() % pool];
+        if (!diff->add_edge(source_ids[source], to, static_cast<float>(added)).ok()) {
+            std::abort();
+        }
+        ++added;
+    };
+    if (interleaved) {
+        for (std::uint64_t round = 0; round < per_source; ++round) {
+            for (std::uint64_t s = 0; s < sources; ++s) {
+                add(s);
+            }
+        }
+    } else {
+        for (std::uint64_t s = 0; s < sources; ++s) {
+            for (std::uint64_t round = 0; round < per_source; ++round) {
+                add(s);
+            }
+        }
+    }
+    const auto stop = std::chrono::steady_clock::now();
+    const std::uint64_t after = resident_bytes();
+
+    std::uint64_t pending = 0;
+    for (const auto& [source, targets] : diff->edges.new_or_updated) {
+        pending += targets.size();
+    }
+    const double seconds = std::chrono::duration<double>(stop - start).count();
+    std::printf("%s: %llu add_edge calls, %llu sources, %llu pending edges\n",
+                interleaved ? "interleaved" : "grouped", static_cast<unsigned long long>(added),
+                static_cast<unsigned long long>(diff->edges.new_or_updated.size()),
+                static_cast<unsigned long long>(pending));
+    std::printf("resident growth: %.1f MiB, %.2f bytes per pending edge\n",
+                static_cast<double>(after - before) / (1024.0 * 1024.0),
+                static_cast<double>(after - before) / static_cast<double>(pending));
+    std::printf("time: %.1f ns per add_edge\n", seconds * 1e9 / static_cast<double>(added));
+    return 0;
+}
