@@ -1,9 +1,264 @@
+// The methods of PyGraphDiff. Every method takes the same road: bind the
+// arguments, check and borrow the receiver, convert every argument (all of
+// them before the diff is touched, so a failing call changes nothing), run one
+// model operation or build one listing, release the borrow.
 #include "extension/py_graph_diff_methods.hpp"
+
+#include <string_view>
+
+#include "boundary/argument_binding.hpp"
+#include "boundary/call_wrapper.hpp"
+#include "boundary/error_forms.hpp"
+#include "boundary/panic.hpp"
+#include "extension/borrow.hpp"
+#include "extension/byte_methods.hpp"
+#include "extension/id_conversion.hpp"
+#include "extension/listings.hpp"
+#include "extension/node_update_dict.hpp"
+#include "extension/number_conversion.hpp"
 
 namespace tavro::ext {
 
+namespace {
+
+using py::OwnedRef;
+using py::PyResult;
+
+constexpr std::string_view kClassName = "PyGraphDiff";
+
+PyResult<PyGraphDiffObject*> receiver(PyObject* self) {
+    PyResult<PyTypeObject*> type = py_graph_diff_type();
+    if (!type) {
+        return std::move(type).error();
+    }
+    if (Py_TYPE(self) != type.value() && PyType_IsSubtype(Py_TYPE(self), type.value()) == 0) {
+        return py::type_mismatch(self, kClassName);
+    }
+    return reinterpret_cast<PyGraphDiffObject*>(self);
+}
+
+OwnedRef none() {
+    return OwnedRef::borrow(Py_None);
+}
+
+// A method without parameters that reads the diff under a shared borrow.
+template <class Build>
+PyObject* reading_method(PyObject* self, Build build) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        PyResult<PyGraphDiffObject*> object = receiver(self);
+        if (!object) {
+            return std::move(object).error();
+        }
+        PyResult<SharedBorrow> borrow = SharedBorrow::take(object.value());
+        if (!borrow) {
+            return std::move(borrow).error();
+        }
+        return build(borrow.value().diff());
+    });
+}
+
+// Binds the arguments, then checks and borrows the receiver exclusively.
+template <std::size_t N>
+struct BoundCall {
+    std::array<PyObject*, N> args;
+    ExclusiveBorrow borrow;
+};
+
+template <std::size_t N>
+PyResult<BoundCall<N>> begin_changing_call(const py::FunctionDescription& function, PyObject* self,
+                                           PyObject* const* args, Py_ssize_t nargs,
+                                           PyObject* kwnames) {
+    PyResult<std::array<PyObject*, N>> bound = py::bind_fastcall<N>(function, args, nargs, kwnames);
+    if (!bound) {
+        return std::move(bound).error();
+    }
+    PyResult<PyGraphDiffObject*> object = receiver(self);
+    if (!object) {
+        return std::move(object).error();
+    }
+    PyResult<ExclusiveBorrow> borrow = ExclusiveBorrow::take(object.value());
+    if (!borrow) {
+        return std::move(borrow).error();
+    }
+    return BoundCall<N>{bound.value(), std::move(borrow).value()};
+}
+
+PyObject* new_or_updated_nodes(PyObject* self, PyObject*) {
+    return reading_method(self, list_new_or_updated_nodes);
+}
+
+PyObject* deleted_nodes(PyObject* self, PyObject*) {
+    return reading_method(self, list_deleted_nodes);
+}
+
+PyObject* new_or_updated_edges(PyObject* self, PyObject*) {
+    return reading_method(self, list_new_or_updated_edges);
+}
+
+PyObject* deleted_edges(PyObject* self, PyObject*) {
+    return reading_method(self, list_deleted_edges);
+}
+
+PyObject* num_nodes(PyObject* self, PyObject*) {
+    return reading_method(self, [](const Diff& diff) -> PyResult<OwnedRef> {
+        return count_to_pyint(diff.num_nodes());
+    });
+}
+
+PyObject* num_edges(PyObject* self, PyObject*) {
+    return reading_method(self, [](const Diff& diff) -> PyResult<OwnedRef> {
+        return count_to_pyint(diff.num_edges());
+    });
+}
+
+PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        static constexpr std::string_view kParameters[] = {"id", "update"};
+        static constexpr py::FunctionDescription kFunction{kClassName, "add_node", kParameters};
+        PyResult<BoundCall<2>> call = begin_changing_call<2>(kFunction, self, args, nargs, kwnames);
+        if (!call) {
+            return std::move(call).error();
+        }
+        PyResult<Uuid> id = id_argument(call.value().args[0], "id");
+        if (!id) {
+            return std::move(id).error();
+        }
+        PyResult<NodeUpdate> update = pydict_to_node_update(call.value().args[1]);
+        if (!update) {
+            return py::reword_argument_error("update", std::move(update).error());
+        }
+        call.value().borrow.diff().add_or_update_node(id.value(), std::move(update).value());
+        return none();
+    });
+}
+
+PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        static constexpr std::string_view kParameters[] = {"id"};
+        static constexpr py::FunctionDescription kFunction{kClassName, "delete_node", kParameters};
+        PyResult<BoundCall<1>> call = begin_changing_call<1>(kFunction, self, args, nargs, kwnames);
+        if (!call) {
+            return std::move(call).error();
+        }
+        PyResult<Uuid> id = id_argument(call.value().args[0], "id");
+        if (!id) {
+            return std::move(id).error();
+        }
+        call.value().borrow.diff().delete_node(id.value());
+        return none();
+    });
+}
+
+PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        static constexpr std::string_view kParameters[] = {"from", "to", "weight"};
+        static constexpr py::FunctionDescription kFunction{kClassName, "add_edge", kParameters};
+        PyResult<BoundCall<3>> call = begin_changing_call<3>(kFunction, self, args, nargs, kwnames);
+        if (!call) {
+            return std::move(call).error();
+        }
+        PyResult<Uuid> from = id_argument(call.value().args[0], "from");
+        if (!from) {
+            return std::move(from).error();
+        }
+        PyResult<Uuid> to = id_argument(call.value().args[1], "to");
+        if (!to) {
+            return std::move(to).error();
+        }
+        PyResult<float> weight = pyobject_to_float32(call.value().args[2]);
+        if (!weight) {
+            return py::reword_argument_error("weight", std::move(weight).error());
+        }
+        // An edge with an endpoint marked deleted is refused by the model
+        // without changing anything; the method returns None all the same.
+        (void)call.value().borrow.diff().add_edge(from.value(), to.value(), weight.value());
+        return none();
+    });
+}
+
+PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        static constexpr std::string_view kParameters[] = {"from", "to"};
+        static constexpr py::FunctionDescription kFunction{kClassName, "delete_edge", kParameters};
+        PyResult<BoundCall<2>> call = begin_changing_call<2>(kFunction, self, args, nargs, kwnames);
+        if (!call) {
+            return std::move(call).error();
+        }
+        PyResult<Uuid> from = id_argument(call.value().args[0], "from");
+        if (!from) {
+            return std::move(from).error();
+        }
+        PyResult<Uuid> to = id_argument(call.value().args[1], "to");
+        if (!to) {
+            return std::move(to).error();
+        }
+        call.value().borrow.diff().delete_edge(from.value(), to.value());
+        return none();
+    });
+}
+
+PyObject* clear(PyObject* self, PyObject*) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        PyResult<PyGraphDiffObject*> object = receiver(self);
+        if (!object) {
+            return std::move(object).error();
+        }
+        PyResult<ExclusiveBorrow> borrow = ExclusiveBorrow::take(object.value());
+        if (!borrow) {
+            return std::move(borrow).error();
+        }
+        borrow.value().diff().clear();
+        return none();
+    });
+}
+
+PyObject* to_bytes(PyObject* self, PyObject*) {
+    return reading_method(self, diff_to_pybytes);
+}
+
+PyObject* from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    return py::call_entry([&]() -> PyResult<OwnedRef> {
+        static constexpr std::string_view kParameters[] = {"bytes"};
+        static constexpr py::FunctionDescription kFunction{kClassName, "from_bytes", kParameters};
+        PyResult<std::array<PyObject*, 1>> bound =
+            py::bind_fastcall<1>(kFunction, args, nargs, kwnames);
+        if (!bound) {
+            return std::move(bound).error();
+        }
+        return pybytes_to_py_graph_diff(bound.value()[0]);
+    });
+}
+
+template <class F>
+PyCFunction as_cfunction(F function) {
+    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
+}
+
+constexpr int kNoArgs = METH_NOARGS;
+constexpr int kFastKeywords = METH_FASTCALL | METH_KEYWORDS;
+
+}  // namespace
+
 PyMethodDef* py_graph_diff_methods() {
     static PyMethodDef methods[] = {
+        {"new_or_updated_nodes", as_cfunction(new_or_updated_nodes), kNoArgs,
+         "new_or_updated_nodes($self)\n--\n\n"},
+        {"deleted_nodes", as_cfunction(deleted_nodes), kNoArgs, "deleted_nodes($self)\n--\n\n"},
+        {"new_or_updated_edges", as_cfunction(new_or_updated_edges), kNoArgs,
+         "new_or_updated_edges($self)\n--\n\n"},
+        {"deleted_edges", as_cfunction(deleted_edges), kNoArgs, "deleted_edges($self)\n--\n\n"},
+        {"num_nodes", as_cfunction(num_nodes), kNoArgs, "num_nodes($self)\n--\n\n"},
+        {"num_edges", as_cfunction(num_edges), kNoArgs, "num_edges($self)\n--\n\n"},
+        {"add_node", as_cfunction(add_node), kFastKeywords, "add_node($self, id, update)\n--\n\n"},
+        {"delete_node", as_cfunction(delete_node), kFastKeywords, "delete_node($self, id)\n--\n\n"},
+        {"add_edge", as_cfunction(add_edge), kFastKeywords,
+         "add_edge($self, from, to, weight)\n--\n\n"},
+        {"delete_edge", as_cfunction(delete_edge), kFastKeywords,
+         "delete_edge($self, from, to)\n--\n\n"},
+        {"clear", as_cfunction(clear), kNoArgs, "clear($self)\n--\n\n"},
+        {"to_bytes", as_cfunction(to_bytes), kNoArgs, "to_bytes($self)\n--\n\n"},
+        {"from_bytes", as_cfunction(from_bytes), kFastKeywords | METH_STATIC,
+         "from_bytes(bytes)\n--\n\n"},
         {nullptr, nullptr, 0, nullptr},
     };
     return methods;

@@ -1,0 +1,81 @@
+#include "extension/byte_methods.hpp"
+
+#include <string>
+
+#include "boundary/error_forms.hpp"
+#include "boundary/error_text.hpp"
+#include "boundary/panic.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "extension/py_graph_diff_object.hpp"
+
+namespace tavro::ext {
+
+namespace {
+
+py::PendingError serialize_failed() {
+    return py::PendingError::lazy(PyExc_Exception, "Failed to serialize graph diff.");
+}
+
+py::PendingError deserialize_failed() {
+    return py::PendingError::lazy(PyExc_Exception, "Failed to deserialize graph diff.");
+}
+
+// How an error that "cannot happen" is rendered in the panic it causes.
+std::string debug_rendering(py::PendingError error) {
+    const std::string type = py::str_for_message(error.type());
+    py::OwnedRef exception = std::move(error).into_exception();
+    std::string value = "<none>";
+    std::string traceback = "None";
+    if (exception) {
+        value = py::str_for_message(exception.get());
+        if (py::OwnedRef tb = py::OwnedRef::steal(PyException_GetTraceback(exception.get()))) {
+            traceback = py::str_for_message(tb.get());
+        }
+    }
+    return "PyErr { type: " + type + ", value: " + value + ", traceback: " + traceback + " }";
+}
+
+}  // namespace
+
+py::PyResult<py::OwnedRef> diff_to_pybytes(const Diff& diff) {
+    Result<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(diff);
+    if (!encoder) {
+        return serialize_failed();
+    }
+    const std::size_t size = encoder.value().size();
+    if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+        return serialize_failed();
+    }
+    py::OwnedRef bytes =
+        py::created(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
+    if (!encoder.value().write_to(
+            reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())))) {
+        return serialize_failed();
+    }
+    return bytes;
+}
+
+py::PyResult<py::OwnedRef> pybytes_to_py_graph_diff(PyObject* object) {
+    if (!PyBytes_Check(object)) {
+        return py::reword_argument_error("bytes", py::type_mismatch(object, "PyBytes"));
+    }
+    const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
+    const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(object));
+    Result<Diff> decoded = bytes_to_graph_diff({data, size});
+    if (!decoded) {
+        return deserialize_failed();
+    }
+    py::PyResult<PyTypeObject*> type = py_graph_diff_type();
+    if (!type) {
+        return std::move(type).error();
+    }
+    py::PyResult<py::OwnedRef> instance =
+        new_py_graph_diff(type.value(), std::move(decoded).value());
+    if (!instance) {
+        py::panic("called `Result::unwrap()` on an `Err` value: " +
+                  debug_rendering(std::move(instance).error()));
+    }
+    return instance;
+}
+
+}  // namespace tavro::ext

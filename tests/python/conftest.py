@@ -1,0 +1,15 @@
+import os
+import sys
+
+from hypothesis import HealthCheck, settings
+
+# The test-only panic module is built next to, never into, the installed package.
+_panic_dir = os.environ.get("TAVRO_PANIC_MODULE_DIR")
+if _panic_dir:
+    sys.path.insert(0, _panic_dir)
+
+settings.register_profile("default", max_examples=100)
+settings.register_profile(
+    "sanitize", max_examples=25, deadline=None, suppress_health_check=[HealthCheck.too_slow]
+)
+settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))
