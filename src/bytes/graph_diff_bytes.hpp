@@ -6,12 +6,42 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "diff/hash_containers.hpp"
 #include "diff/result.hpp"
 #include "diff/uuid_graph_diff.hpp"
 
 namespace tavro {
+
+// Writes a diff in two steps so that a caller can put the bytes straight into
+// storage of its own (a Python bytes object) without an extra copy: prepare
+// builds the JSON texts and measures the exact length, write_to fills it.
+class GraphDiffEncoder {
+  public:
+    // Keeps a reference to `diff`: it must stay alive and unchanged until the
+    // last write_to.
+    static Result<GraphDiffEncoder> prepare(const Diff& diff);
+
+    // The exact length of the byte form.
+    std::size_t size() const noexcept { return size_; }
+
+    // Writes exactly size() bytes to `dest`, which must have room for them.
+    // Fails only if the diff changed after prepare so that its bytes no
+    // longer have that length; even then nothing beyond size() is written.
+    Result<void> write_to(std::uint8_t* dest) const;
+
+  private:
+    GraphDiffEncoder(const Diff& diff, HashMap<Uuid, std::string> texts, std::size_t size)
+        : diff_(&diff), texts_(std::move(texts)), size_(size) {}
+
+    const Diff* diff_;
+    // The JSON text of each node change, made before anything is measured.
+    HashMap<Uuid, std::string> texts_;
+    std::size_t size_;
+};
 
 Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff);
 

@@ -1,0 +1,82 @@
+// Reads the blocks of the byte form from one cursor that only moves forward.
+// Every length and count is compared with the bytes left (never added to the
+// position first), so no value a caller can put in the input makes the cursor
+// step past the end. A failed read records its description and returns false;
+// the description is only built on that path.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "bytes/byte_layout.hpp"
+#include "diff/result.hpp"
+#include "diff/uuid.hpp"
+
+namespace tavro {
+
+class ByteCursor {
+  public:
+    explicit ByteCursor(std::span<const std::uint8_t> input) noexcept
+        : pos_(input.data()), end_(input.data() + input.size()) {}
+
+    std::size_t remaining() const noexcept { return static_cast<std::size_t>(end_ - pos_); }
+
+    // An entry count or a byte length.
+    bool read_count(std::uint64_t& out) {
+        if (remaining() < byte_layout::kCountSize) {
+            return fail_end_of_file();
+        }
+        out = byte_layout::load_u64(pos_);
+        pos_ += byte_layout::kCountSize;
+        return true;
+    }
+
+    // The four bytes become the weight bit for bit.
+    bool read_weight(float& out) {
+        if (remaining() < byte_layout::kWeightSize) {
+            return fail_end_of_file();
+        }
+        out = std::bit_cast<float>(byte_layout::load_u32(pos_));
+        pos_ += byte_layout::kWeightSize;
+        return true;
+    }
+
+    // A length that must be 16, then the id's bytes, taken where they lie.
+    bool read_id(Uuid& out) {
+        if (remaining() >= byte_layout::kIdSize &&
+            byte_layout::load_u64(pos_) == byte_layout::kIdBytes) {
+            out = Uuid::from_bytes(pos_ + byte_layout::kCountSize);
+            pos_ += byte_layout::kIdSize;
+            return true;
+        }
+        return read_odd_id();
+    }
+
+    // A byte length, then that many bytes of UTF-8. The view points into the
+    // input, so the input must outlive it.
+    bool read_text(std::string_view& out);
+
+    // The description of the failed read. Only meaningful after one.
+    Error take_error() { return std::move(error_); }
+
+  private:
+    // The ids that the fast path does not take: short input or a length
+    // other than 16. Always fails.
+    bool read_odd_id();
+    // Takes `length` bytes, or fails with the short end-of-data description.
+    bool take(std::uint64_t length, const std::uint8_t*& start);
+
+    bool fail_end_of_file();
+    bool fail(std::string description);
+
+    const std::uint8_t* pos_;
+    const std::uint8_t* end_;
+    Error error_;
+};
+
+}  // namespace tavro

@@ -1,0 +1,67 @@
+// Fills a buffer of known length front to back. Each entry first claims its
+// whole size, one bounds check per entry, and then writes unchecked into the
+// claimed room; a claim past the end fails and stays failed, so a size that
+// no longer matches the data can never write outside the buffer.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "bytes/byte_layout.hpp"
+#include "diff/uuid.hpp"
+
+namespace tavro {
+
+class ByteWriter {
+  public:
+    ByteWriter(std::uint8_t* begin, std::size_t length) noexcept
+        : pos_(begin), end_(begin + length) {}
+
+    // Room for `bytes` more bytes, or nullptr (from then on always) when
+    // fewer are left.
+    std::uint8_t* claim(std::size_t bytes) noexcept {
+        if (failed_ || bytes > static_cast<std::size_t>(end_ - pos_)) {
+            failed_ = true;
+            return nullptr;
+        }
+        std::uint8_t* room = pos_;
+        pos_ += bytes;
+        return room;
+    }
+
+    bool failed() const noexcept { return failed_; }
+    bool at_end() const noexcept { return !failed_ && pos_ == end_; }
+
+  private:
+    std::uint8_t* pos_;
+    std::uint8_t* end_;
+    bool failed_ = false;
+};
+
+// Writers for the blocks of the form into claimed room; each returns the
+// position just after what it wrote.
+namespace put {
+
+inline std::uint8_t* count(std::uint8_t* dest, std::uint64_t value) noexcept {
+    byte_layout::store_u64(dest, value);
+    return dest + byte_layout::kCountSize;
+}
+
+inline std::uint8_t* id(std::uint8_t* dest, const Uuid& id) noexcept {
+    byte_layout::store_u64(dest, byte_layout::kIdBytes);
+    std::memcpy(dest + byte_layout::kCountSize, id.bytes.data(), byte_layout::kIdBytes);
+    return dest + byte_layout::kIdSize;
+}
+
+// The stored bit pattern goes out unchanged: NaN payloads and the sign of
+// zero survive.
+inline std::uint8_t* weight(std::uint8_t* dest, float value) noexcept {
+    byte_layout::store_u32(dest, std::bit_cast<std::uint32_t>(value));
+    return dest + byte_layout::kWeightSize;
+}
+
+}  // namespace put
+
+}  // namespace tavro

@@ -1,0 +1,177 @@
+// Writing a diff: JSON texts first, then one measuring pass, then one buffer of
+// exactly the measured length filled section by section.
+#include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bytes/byte_layout.hpp"
+#include "bytes/byte_writer.hpp"
+#include "bytes/checked_length.hpp"
+#include "bytes/graph_diff_bytes.hpp"
+#include "node_update/node_update_json.hpp"
+
+namespace tavro {
+namespace {
+
+using namespace byte_layout;
+
+// Most node changes fit in this without the text buffer growing.
+constexpr std::size_t kJsonTextStartRoom = 128;
+
+HashMap<Uuid, std::string> node_texts(const Diff& diff) {
+    HashMap<Uuid, std::string> texts;
+    texts.reserve(diff.new_or_updated_nodes.size());
+    for (const auto& entry : diff.new_or_updated_nodes) {
+        std::string text;
+        text.reserve(kJsonTextStartRoom);
+        write_node_update_json(entry.second, text);
+        texts.try_emplace(entry.first, std::move(text));
+    }
+    return texts;
+}
+
+CheckedLength measure(const HashMap<Uuid, std::string>& texts, const Diff& diff) {
+    CheckedLength length(kSectionCountsSize);
+    for (const auto& entry : texts) {
+        length.add(kNodeEntryHeadSize);
+        length.add(entry.second.size());
+    }
+    length.add_blocks(diff.deleted_nodes.size(), kIdSize);
+    for (const auto& entry : diff.edges.new_or_updated) {
+        length.add(kSourceHeadSize);
+        length.add_blocks(entry.second.size(), kWeightedTargetSize);
+    }
+    for (const auto& entry : diff.edges.deleted) {
+        length.add(kSourceHeadSize);
+        length.add_blocks(entry.second.size(), kIdSize);
+    }
+    return length;
+}
+
+bool write_count(ByteWriter& out, std::size_t count) {
+    std::uint8_t* room = out.claim(kCountSize);
+    if (room == nullptr) {
+        return false;
+    }
+    put::count(room, count);
+    return true;
+}
+
+bool write_node_changes(ByteWriter& out, const HashMap<Uuid, std::string>& texts) {
+    if (!write_count(out, texts.size())) {
+        return false;
+    }
+    for (const auto& [id, text] : texts) {
+        std::uint8_t* head = out.claim(kNodeEntryHeadSize);
+        if (head == nullptr) {
+            return false;
+        }
+        put::count(put::id(head, id), text.size());
+        std::uint8_t* body = out.claim(text.size());
+        if (body == nullptr) {
+            return false;
+        }
+        std::memcpy(body, text.data(), text.size());
+    }
+    return true;
+}
+
+bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
+    if (!write_count(out, ids.size())) {
+        return false;
+    }
+    for (const Uuid& id : ids) {
+        std::uint8_t* room = out.claim(kIdSize);
+        if (room == nullptr) {
+            return false;
+        }
+        put::id(room, id);
+    }
+    return true;
+}
+
+bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {
+    if (!write_count(out, edges.size())) {
+        return false;
+    }
+    for (const auto& [source, targets] : edges) {
+        std::uint8_t* head = out.claim(kSourceHeadSize);
+        if (head == nullptr) {
+            return false;
+        }
+        put::count(put::id(head, source), targets.size());
+        for (const auto& [target, weight] : targets) {
+            std::uint8_t* room = out.claim(kWeightedTargetSize);
+            if (room == nullptr) {
+                return false;
+            }
+            put::weight(put::id(room, target), weight);
+        }
+    }
+    return true;
+}
+
+bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& edges) {
+    if (!write_count(out, edges.size())) {
+        return false;
+    }
+    for (const auto& [source, targets] : edges) {
+        std::uint8_t* head = out.claim(kSourceHeadSize);
+        if (head == nullptr) {
+            return false;
+        }
+        put::count(put::id(head, source), targets.size());
+        for (const Uuid& target : targets) {
+            std::uint8_t* room = out.claim(kIdSize);
+            if (room == nullptr) {
+                return false;
+            }
+            put::id(room, target);
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
+    HashMap<Uuid, std::string> texts = node_texts(diff);
+    const CheckedLength length = measure(texts, diff);
+    if (length.overflowed()) {
+        return Error{"graph diff too large to write: its byte length does not fit in memory"};
+    }
+    return GraphDiffEncoder(diff, std::move(texts), length.total());
+}
+
+Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
+    ByteWriter out(dest, size_);
+    const bool written = write_node_changes(out, texts_) &&
+                         write_deleted_nodes(out, diff_->deleted_nodes) &&
+                         write_pending_edges(out, diff_->edges.new_or_updated) &&
+                         write_deleted_edges(out, diff_->edges.deleted);
+    if (!written || !out.at_end()) {
+        return Error{"graph diff changed after its byte length was measured"};
+    }
+    return {};
+}
+
+Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
+    Result<GraphDiffEncoder> prepared = GraphDiffEncoder::prepare(diff);
+    if (!prepared) {
+        return prepared.error();
+    }
+    const GraphDiffEncoder& encoder = prepared.value();
+    std::vector<std::uint8_t> bytes;
+    if (encoder.size() > bytes.max_size()) {
+        return Error{"graph diff too large to write: its byte length does not fit in memory"};
+    }
+    bytes.resize(encoder.size());
+    Result<void> written = encoder.write_to(bytes.data());
+    if (!written) {
+        return written.error();
+    }
+    return bytes;
+}
+
+}  // namespace tavro
