@@ -1,0 +1,198 @@
+#include "node_update/json_number.hpp"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string_view>
+#include <system_error>
+
+namespace tavro {
+namespace {
+
+bool is_digit(char c) noexcept {
+    return c >= '0' && c <= '9';
+}
+
+const char* skip_digits(const char* p, const char* end) noexcept {
+    while (p != end && is_digit(*p)) {
+        ++p;
+    }
+    return p;
+}
+
+// Whether a number too large or too small for a 64-bit float has a magnitude
+// of at least one, from its decimal exponent: for 0.d1d2... * 10^k with d1
+// non-zero, whether k > 0. Counts saturate far beyond anything that matters.
+bool magnitude_at_least_one(const NumberToken& token) noexcept {
+    constexpr std::int64_t cap = 1'000'000'000'000'000'000;
+    const char* p = token.begin + (token.negative ? 1 : 0);
+    const char* const end = token.end;
+
+    std::int64_t k = 0;
+    if (*p != '0') {
+        for (; p != end && is_digit(*p); ++p) {
+            k = k < cap ? k + 1 : cap;
+        }
+    } else {
+        ++p;
+        if (p != end && *p == '.') {
+            for (++p; p != end && *p == '0'; ++p) {
+                k = k > -cap ? k - 1 : -cap;
+            }
+        }
+    }
+    while (p != end && *p != 'e' && *p != 'E') {
+        ++p;
+    }
+    if (p == end) {
+        return k > 0;
+    }
+    ++p;
+    const bool negative_exponent = *p == '-';
+    if (*p == '-' || *p == '+') {
+        ++p;
+    }
+    std::int64_t exponent = 0;
+    for (; p != end; ++p) {
+        exponent = exponent < cap / 10 ? exponent * 10 + (*p - '0') : cap;
+    }
+    return (negative_exponent ? k - exponent : k + exponent) > 0;
+}
+
+}  // namespace
+
+bool scan_number(JsonCursor& cursor, NumberToken& token) {
+    const char* p = cursor.here();
+    const char* const end = cursor.end();
+    token = NumberToken{};
+    token.begin = p;
+    if (*p == '-') {
+        token.negative = true;
+        ++p;
+    }
+
+    if (p == end || !is_digit(*p)) {
+        return cursor.fail_at(p, "invalid number");
+    }
+    if (*p == '0') {
+        ++p;
+        if (p != end && is_digit(*p)) {
+            return cursor.fail_at(p, "invalid number");
+        }
+    } else {
+        constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+        std::uint64_t value = 0;
+        for (; p != end && is_digit(*p); ++p) {
+            const auto digit = static_cast<std::uint64_t>(*p - '0');
+            if (value > (max - digit) / 10) {
+                token.integer_overflows = true;
+            } else {
+                value = value * 10 + digit;
+            }
+        }
+        token.integer_part = value;
+    }
+
+    if (p != end && *p == '.') {
+        ++p;
+        if (p == end || !is_digit(*p)) {
+            return cursor.fail_at(p, "invalid number");
+        }
+        p = skip_digits(p, end);
+        token.has_fraction_or_exponent = true;
+    }
+    if (p != end && (*p == 'e' || *p == 'E')) {
+        ++p;
+        if (p != end && (*p == '+' || *p == '-')) {
+            ++p;
+        }
+        if (p == end || !is_digit(*p)) {
+            return cursor.fail_at(p, "invalid number");
+        }
+        p = skip_digits(p, end);
+        token.has_fraction_or_exponent = true;
+    }
+    token.end = p;
+    cursor.move_to(p);
+    return true;
+}
+
+bool evaluate_number(const NumberToken& token, NumberValue& value) noexcept {
+    constexpr std::uint64_t i64_magnitude_limit = std::uint64_t{1} << 63;
+    const bool integer = !token.has_fraction_or_exponent && !token.integer_overflows;
+    if (integer && !token.negative) {
+        value = {NumberValue::Kind::unsigned_integer, token.integer_part, 0.0};
+        return true;
+    }
+    // -0 has no integer of its own: it is the float negative zero.
+    if (integer && token.integer_part != 0 && token.integer_part <= i64_magnitude_limit) {
+        value = {NumberValue::Kind::negative_integer, token.integer_part, 0.0};
+        return true;
+    }
+
+    double d = 0.0;
+    const auto result = std::from_chars(token.begin, token.end, d);
+    if (result.ec == std::errc::result_out_of_range) {
+        if (magnitude_at_least_one(token)) {
+            return false;
+        }
+        d = token.negative ? -0.0 : 0.0;
+    }
+    value = {NumberValue::Kind::floating, 0, d};
+    return true;
+}
+
+float number_to_f32(const NumberValue& value) noexcept {
+    switch (value.kind) {
+        case NumberValue::Kind::unsigned_integer:
+            return static_cast<float>(value.magnitude);
+        case NumberValue::Kind::negative_integer:
+            // Rounding to nearest is symmetric, so negating the rounded
+            // magnitude is the same single rounding of the negative value.
+            return -static_cast<float>(value.magnitude);
+        case NumberValue::Kind::floating:
+            break;
+    }
+    // Narrowing rounds to nearest; from the midpoint between the largest
+    // float and 2^128 upwards (the tie goes to the even neighbour, 2^128)
+    // that nearest value is an infinity. The explicit cases keep the
+    // conversion inside the range where it is defined.
+    constexpr double infinity_threshold = 0x1.ffffffp127;
+    constexpr float largest = std::numeric_limits<float>::max();
+    const double d = value.floating;
+    const double magnitude = std::fabs(d);
+    if (std::isnan(d) || magnitude <= static_cast<double>(largest)) {
+        return static_cast<float>(d);
+    }
+    const float rounded =
+        magnitude >= infinity_threshold ? std::numeric_limits<float>::infinity() : largest;
+    return std::signbit(d) ? -rounded : rounded;
+}
+
+std::string describe_number(const NumberValue& value) {
+    char digits[40];
+    char* const end = digits + sizeof digits;
+    std::string text;
+    switch (value.kind) {
+        case NumberValue::Kind::unsigned_integer:
+        case NumberValue::Kind::negative_integer: {
+            text = value.kind == NumberValue::Kind::negative_integer ? "integer `-" : "integer `";
+            text.append(digits, std::to_chars(digits, end, value.magnitude).ptr);
+            break;
+        }
+        case NumberValue::Kind::floating: {
+            text = "floating point `";
+            const std::string_view shortest(digits, std::to_chars(digits, end, value.floating).ptr);
+            text += shortest;
+            // Keep a float recognisable as one: 100 is shown as 100.0.
+            if (shortest.find_first_of(".e") == std::string_view::npos) {
+                text += ".0";
+            }
+            break;
+        }
+    }
+    text += '`';
+    return text;
+}
+
+}  // namespace tavro

@@ -1,0 +1,114 @@
+// Reading a JSON string: escapes decoded, raw control characters refused, and
+// the text handed to a sink in runs, so a string without escapes reaches its
+// destination in one copy. The sink decides where the text goes: into a
+// field, into a small key buffer, or nowhere when a value is skipped.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "node_update/json_cursor.hpp"
+
+namespace tavro {
+
+// Collects the text into a std::string.
+struct StringSink {
+    std::string& text;
+    void append(const char* chars, std::size_t count) { text.append(chars, count); }
+};
+
+// Drops the text; used for values that are only checked.
+struct DiscardSink {
+    void append(const char*, std::size_t) noexcept {}
+};
+
+// Keeps a key of up to `capacity` bytes without allocating. A longer key can
+// be none of the known ones and is only marked too long.
+struct KeySink {
+    static constexpr std::size_t capacity = 16;
+    std::array<char, capacity> chars{};
+    std::size_t length = 0;
+    bool too_long = false;
+
+    void append(const char* text, std::size_t count) noexcept {
+        if (too_long || count > capacity - length) {
+            too_long = true;
+            return;
+        }
+        std::memcpy(chars.data() + length, text, count);
+        length += count;
+    }
+
+    // The key, or an empty view when it is too long to be a known one.
+    std::string_view view() const noexcept {
+        return too_long ? std::string_view() : std::string_view(chars.data(), length);
+    }
+};
+
+namespace json_string_detail {
+
+// Bytes that end a run of plain text: the closing quote, the backslash and the
+// raw control characters.
+constexpr std::array<bool, 256> make_run_stops() {
+    std::array<bool, 256> stops{};
+    for (std::size_t c = 0; c < 0x20; ++c) {
+        stops[c] = true;
+    }
+    stops['"'] = true;
+    stops['\\'] = true;
+    return stops;
+}
+
+inline constexpr std::array<bool, 256> run_stops = make_run_stops();
+
+inline bool stops_run(char c) noexcept {
+    return run_stops[static_cast<std::uint8_t>(c)];
+}
+
+// Decodes the four hex digits of a \u escape that start at `p`; on success
+// moves `p` past them.
+bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value);
+
+// Reads the escape whose backslash is at `p`; on success moves `p` past it and
+// leaves its UTF-8 bytes in `utf8`.
+bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length);
+
+}  // namespace json_string_detail
+
+// Reads the string whose opening quote is the next character and passes its
+// decoded text to `sink`; the cursor ends after the closing quote.
+template <class Sink>
+bool read_json_string(JsonCursor& cursor, Sink& sink) {
+    const char* p = cursor.here() + 1;
+    const char* const end = cursor.end();
+    for (;;) {
+        const char* const run = p;
+        while (p != end && !json_string_detail::stops_run(*p)) {
+            ++p;
+        }
+        sink.append(run, static_cast<std::size_t>(p - run));
+        if (p == end) {
+            return cursor.fail_at(end, "EOF while parsing a string");
+        }
+        if (*p == '"') {
+            cursor.move_to(p + 1);
+            return true;
+        }
+        if (*p != '\\') {
+            return cursor.fail_at(
+                p, "control character (\\u0000-\\u001F) found while parsing a string");
+        }
+        char utf8[4];
+        std::size_t length = 0;
+        if (!json_string_detail::read_escape(cursor, p, utf8, length)) {
+            return false;
+        }
+        sink.append(utf8, length);
+    }
+}
+
+}  // namespace tavro
