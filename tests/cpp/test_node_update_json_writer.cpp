@@ -37,7 +37,7 @@ TEST(NodeUpdateJsonWriter, AllFieldsInPositionOrderWithoutWhitespace) {
               R"("showLabel":true})");
 }
 
-TEST(NodeUpdateJsonWriter, DocumentedExampleIsFiftyThreeCharacters) {
+TEST(NodeUpdateJsonWriter, FourFieldsAreFiftyThreeCharacters) {
     NodeUpdate u;
     u.label = "Ab";
     u.size = 1.5f;
@@ -102,7 +102,7 @@ TEST(NodeUpdateJsonWriterStrings, SolidusDeleteAndNonAsciiStayRaw) {
     EXPECT_EQ(json_of(u), "{\"url\":\"a/b\x7f\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"}");
 }
 
-TEST(NodeUpdateJsonWriterStrings, DocumentedLabelRoundTrips) {
+TEST(NodeUpdateJsonWriterStrings, QuoteBackslashTabControlAndAccentRoundTrip) {
     NodeUpdate u;
     u.label = "\"\\\t\x01\xc3\xa9";
     const std::string text = json_of(u);
