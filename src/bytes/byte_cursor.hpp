@@ -15,7 +15,6 @@
 
 #include "bytes/byte_layout.hpp"
 #include "diff/result.hpp"
-#include "diff/uuid.hpp"
 
 namespace tavro {
 
@@ -46,11 +45,12 @@ class ByteCursor {
         return true;
     }
 
-    // A length that must be 16, then the id's bytes, taken where they lie.
-    bool read_id(Uuid& out) {
+    // A length that must be 16, then the id's bytes, which are left where
+    // they lie: `out` points at them in the input.
+    bool read_id(const std::uint8_t*& out) {
         if (remaining() >= byte_layout::kIdSize &&
             byte_layout::load_u64(pos_) == byte_layout::kIdBytes) {
-            out = Uuid::from_bytes(pos_ + byte_layout::kCountSize);
+            out = pos_ + byte_layout::kCountSize;
             pos_ += byte_layout::kIdSize;
             return true;
         }

@@ -2,12 +2,23 @@
 // each surviving node change. Nothing read is validated or repaired beyond
 // its own block: an id both updated and deleted, or an empty inner map or
 // set, stays exactly as read.
+//
+// Entries are first listed as pointers into the input, and a container is
+// filled only once its entries have all been read, with room for exactly
+// that many. Two reasons: a count is only a claim, so it never sizes a
+// container; and the entries of a written container arrive in that
+// container's walk order, i.e. in hash order, which piles them into one end
+// of any smaller table they are fed to while it grows (quadratic time on
+// open-addressing tables). A table of its final size takes them in that order
+// without crowding.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "bytes/byte_cursor.hpp"
 #include "bytes/byte_layout.hpp"
@@ -17,114 +28,191 @@
 namespace tavro {
 namespace {
 
-using namespace byte_layout;
+// Room made for the entries a count announces before any of them has been
+// read, so a huge count with little data behind it costs little before
+// reading runs out of data; lists grow as entries actually arrive.
+constexpr std::uint64_t kMaxAnnouncedRoom = 4096;
 
-// A count is only a claim: room is made for at most this many entries up
-// front, and for no more than the bytes left could hold, so a huge count with
-// little data behind it costs little before reading runs out of data.
-constexpr std::uint64_t kMaxInitialRoom = 4096;
-
-std::size_t initial_room(std::uint64_t count, std::size_t bytes_left, std::size_t min_entry_size) {
-    const std::uint64_t fitting = bytes_left / min_entry_size;
-    return static_cast<std::size_t>(std::min({count, kMaxInitialRoom, fitting}));
+std::size_t announced_room(std::uint64_t count) {
+    return static_cast<std::size_t>(std::min(count, kMaxAnnouncedRoom));
 }
 
-// Texts are kept as views into the input and parsed only after the last
-// section, so the text of a repeated id that a later one replaces is never
-// parsed (nor copied).
-using NodeTexts = HashMap<Uuid, std::string_view>;
+Uuid id_at(const std::uint8_t* bytes) {
+    return Uuid::from_bytes(bytes);
+}
 
-bool read_node_texts(ByteCursor& in, NodeTexts& texts) {
+struct NodeEntry {
+    const std::uint8_t* id;
+    // Parsed only after the last section, so the text of an id that a later
+    // entry repeats is never parsed (nor copied).
+    std::string_view text;
+};
+
+struct WeightedTarget {
+    const std::uint8_t* id;
+    float weight;
+};
+
+bool read_node_entries(ByteCursor& in, std::vector<NodeEntry>& entries) {
     std::uint64_t count = 0;
     if (!in.read_count(count)) {
         return false;
     }
-    texts.reserve(initial_room(count, in.remaining(), kNodeEntryHeadSize));
+    entries.reserve(announced_room(count));
     for (std::uint64_t i = 0; i < count; ++i) {
-        Uuid id;
-        std::string_view text;
-        if (!in.read_id(id) || !in.read_text(text)) {
+        NodeEntry entry{};
+        if (!in.read_id(entry.id) || !in.read_text(entry.text)) {
             return false;
         }
-        texts.insert_or_assign(id, text);
+        entries.push_back(entry);
     }
     return true;
 }
 
-bool read_id_set(ByteCursor& in, std::uint64_t count, HashSet<Uuid>& ids) {
-    ids.reserve(initial_room(count, in.remaining(), kIdSize));
+// Replaces the contents of `ids` with a counted list of ids.
+bool read_id_list(ByteCursor& in, std::uint64_t count, std::vector<const std::uint8_t*>& ids) {
+    ids.clear();
+    ids.reserve(announced_room(count));
     for (std::uint64_t i = 0; i < count; ++i) {
-        Uuid id;
+        const std::uint8_t* id = nullptr;
         if (!in.read_id(id)) {
             return false;
         }
-        ids.insert(id);
+        ids.push_back(id);
     }
     return true;
 }
 
-bool read_weighted_targets(ByteCursor& in, std::uint64_t count, HashMap<Uuid, float>& targets) {
-    targets.reserve(initial_room(count, in.remaining(), kWeightedTargetSize));
+bool read_weighted_list(ByteCursor& in, std::uint64_t count, std::vector<WeightedTarget>& targets) {
+    targets.clear();
+    targets.reserve(announced_room(count));
     for (std::uint64_t i = 0; i < count; ++i) {
-        Uuid target;
-        float weight = 0.0f;
-        if (!in.read_id(target) || !in.read_weight(weight)) {
+        WeightedTarget target{};
+        if (!in.read_id(target.id) || !in.read_weight(target.weight)) {
             return false;
         }
-        targets.insert_or_assign(target, weight);
+        targets.push_back(target);
     }
     return true;
+}
+
+// A repeated id is simply present once.
+HashSet<Uuid> id_set(const std::vector<const std::uint8_t*>& ids) {
+    HashSet<Uuid> set;
+    set.reserve(ids.size());
+    for (const std::uint8_t* id : ids) {
+        set.insert(id_at(id));
+    }
+    return set;
+}
+
+// A repeated target keeps the later weight.
+HashMap<Uuid, float> weight_map(const std::vector<WeightedTarget>& targets) {
+    HashMap<Uuid, float> map;
+    map.reserve(targets.size());
+    for (const WeightedTarget& target : targets) {
+        map.insert_or_assign(id_at(target.id), target.weight);
+    }
+    return map;
 }
 
 // Sections 3 and 4: sources, each with a counted inner container. A repeated
 // source replaces the whole earlier inner container; the two are not merged.
 template <class Inner, class ReadInner>
 bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_inner) {
+    static_assert(std::is_nothrow_move_constructible_v<Inner>,
+                  "staged inner containers must move, not copy, when the list grows");
     std::uint64_t count = 0;
     if (!in.read_count(count)) {
         return false;
     }
-    sources.reserve(initial_room(count, in.remaining(), kSourceHeadSize));
+    std::vector<std::pair<const std::uint8_t*, Inner>> staged;
+    staged.reserve(announced_room(count));
     for (std::uint64_t i = 0; i < count; ++i) {
-        Uuid source;
+        const std::uint8_t* source = nullptr;
         std::uint64_t inner_count = 0;
-        if (!in.read_id(source) || !in.read_count(inner_count)) {
+        Inner targets;
+        if (!in.read_id(source) || !in.read_count(inner_count) ||
+            !read_inner(in, inner_count, targets)) {
             return false;
         }
-        auto [entry, inserted] = sources.try_emplace(source);
-        if (!inserted) {
-            entry->second = Inner{};
-        }
-        if (!read_inner(in, inner_count, entry->second)) {
-            return false;
-        }
+        staged.emplace_back(source, std::move(targets));
+    }
+    sources.reserve(staged.size());
+    for (auto& [source, targets] : staged) {
+        sources.insert_or_assign(id_at(source), std::move(targets));
     }
     return true;
+}
+
+// Reads the four sections into `diff`, leaving the node texts in `nodes`.
+bool read_sections(ByteCursor& in, std::vector<NodeEntry>& nodes, Diff& diff) {
+    if (!read_node_entries(in, nodes)) {
+        return false;
+    }
+
+    std::vector<const std::uint8_t*> ids;
+    std::uint64_t deleted_count = 0;
+    if (!in.read_count(deleted_count) || !read_id_list(in, deleted_count, ids)) {
+        return false;
+    }
+    diff.deleted_nodes = id_set(ids);
+
+    std::vector<WeightedTarget> weighted;
+    const auto read_pending = [&weighted](ByteCursor& cursor, std::uint64_t count,
+                                          HashMap<Uuid, float>& targets) {
+        if (!read_weighted_list(cursor, count, weighted)) {
+            return false;
+        }
+        targets = weight_map(weighted);
+        return true;
+    };
+    if (!read_sources(in, diff.edges.new_or_updated, read_pending)) {
+        return false;
+    }
+
+    const auto read_deleted = [&ids](ByteCursor& cursor, std::uint64_t count,
+                                     HashSet<Uuid>& targets) {
+        if (!read_id_list(cursor, count, ids)) {
+            return false;
+        }
+        targets = id_set(ids);
+        return true;
+    };
+    // Whatever follows the fourth section is not looked at.
+    return read_sources(in, diff.edges.deleted, read_deleted);
+}
+
+// Parses the last text given for each id. Walking the entries from the back,
+// the first one met for an id is the one that survives.
+Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid, NodeUpdate>& out) {
+    out.reserve(nodes.size());
+    for (auto entry = nodes.rbegin(); entry != nodes.rend(); ++entry) {
+        auto [slot, inserted] = out.try_emplace(id_at(entry->id));
+        if (!inserted) {
+            continue;
+        }
+        Result<NodeUpdate> update = read_node_update_json(entry->text);
+        if (!update) {
+            return std::move(update).error();
+        }
+        slot->second = std::move(update).value();
+    }
+    return {};
 }
 
 }  // namespace
 
 Result<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input) {
     ByteCursor in(input);
-    NodeTexts texts;
+    std::vector<NodeEntry> nodes;
     Diff diff;
-    std::uint64_t deleted_count = 0;
-    const bool read = read_node_texts(in, texts) && in.read_count(deleted_count) &&
-                      read_id_set(in, deleted_count, diff.deleted_nodes) &&
-                      read_sources(in, diff.edges.new_or_updated, read_weighted_targets) &&
-                      read_sources(in, diff.edges.deleted, read_id_set);
-    if (!read) {
+    if (!read_sections(in, nodes, diff)) {
         return in.take_error();
     }
-    // Whatever follows the fourth section is not looked at.
-
-    diff.new_or_updated_nodes.reserve(texts.size());
-    for (const auto& [id, text] : texts) {
-        Result<NodeUpdate> update = read_node_update_json(text);
-        if (!update) {
-            return update.error();
-        }
-        diff.new_or_updated_nodes.try_emplace(id, std::move(update).value());
+    Result<void> parsed = parse_node_texts(nodes, diff.new_or_updated_nodes);
+    if (!parsed) {
+        return std::move(parsed).error();
     }
     return diff;
 }
