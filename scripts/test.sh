@@ -3,8 +3,12 @@
 # module, and the same again under AddressSanitizer and UndefinedBehaviorSanitizer.
 #
 #   scripts/test.sh              everything
-#   scripts/test.sh --fast       C++ and Python tests only (no sanitizers)
+#   scripts/test.sh --fast       C++ tests, Python tests on 3.12 and the type checks
 #   scripts/test.sh --sanitize   only the sanitizer mode
+#   scripts/test.sh --sdist      only the test of the source distribution
+#
+# "Everything" is: the fast set, the Python tests on CPython 3.13, the test of
+# the source distribution in a fresh environment, and the sanitizer mode.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -34,6 +38,62 @@ check_format() {
         xargs "$1/bin/clang-format" --dry-run --Werror
 }
 
+# The stubs match the module (stubtest), typed code using them passes
+# `mypy --strict`, and each call marked "# E:" in misuse.py is rejected.
+check_types() {
+    local venv=$1
+    log "type stubs ($venv)"
+    "$venv/bin/python" -m pip install -q mypy
+    (
+        cd tests/typing
+        "$ROOT/$venv/bin/python" -m mypy.stubtest tavro_api --allowlist "$ROOT/stubs/stubtest-allowlist.txt"
+        "$ROOT/$venv/bin/python" -m mypy --strict usage.py
+        local expected found
+        expected=$(grep -c '# E:' misuse.py)
+        found=$("$ROOT/$venv/bin/python" -m mypy misuse.py | grep -c ': error:' || true)
+        if [ "$found" != "$expected" ]; then
+            echo "misuse.py: expected $expected type errors, mypy found $found" >&2
+            return 1
+        fi
+        echo "misuse.py: all $expected misuses rejected"
+    )
+}
+
+python_version_mode() {
+    local version=$1 venv=.venv-$1
+    make_venv "$venv" "$version"
+    install_module "$venv" -Cbuild-dir="build/py$version-{wheel_tag}"
+    build_panic_module "$venv" "build/panic-$version"
+    run_python_tests "$venv" "build/panic-$version"
+}
+
+# Builds the source distribution, installs it into a new environment the way a
+# user would (build isolation, dependencies from the index) and runs the test
+# suite that it carries against the installed module.
+sdist_mode() {
+    log "source distribution"
+    rm -rf build/sdist
+    mkdir -p build/sdist
+    .venv/bin/python -m pip install -q build
+    .venv/bin/python -m build --sdist -o build/sdist . >/dev/null
+    local archive
+    archive=$(ls build/sdist/tavro_api-*.tar.gz)
+    tar -xzf "$archive" -C build/sdist
+    "$(python_for 3.12)" -m venv build/sdist/venv
+    build/sdist/venv/bin/python -m pip install -q --upgrade pip
+    build/sdist/venv/bin/python -m pip install -q "$archive[test]" cmake ninja
+    local src
+    src=$(ls -d build/sdist/tavro_api-*/)
+    (
+        cd "$src"
+        cmake -S . -B build/panic -G Ninja -DTAVRO_BUILD_PANIC_MODULE=ON \
+            -DPython_EXECUTABLE="$ROOT/build/sdist/venv/bin/python" >/dev/null
+        ninja -C build/panic _tavro_panic >/dev/null
+        log "Python tests (installed from $(basename "$archive"))"
+        TAVRO_PANIC_MODULE_DIR="$PWD/build/panic" "$ROOT/build/sdist/venv/bin/python" -m pytest -q tests/python
+    )
+}
+
 normal_mode() {
     run_cpp_tests build/cpp
     make_venv .venv 3.12
@@ -41,6 +101,7 @@ normal_mode() {
     install_module .venv
     build_panic_module .venv build/panic
     run_python_tests .venv build/panic
+    check_types .venv
 }
 
 sanitize_mode() {
@@ -60,9 +121,10 @@ sanitize_mode() {
 
 ensure_system_packages
 case "$MODE" in
-    all) normal_mode; sanitize_mode ;;
+    all) normal_mode; python_version_mode 3.13; sdist_mode; sanitize_mode ;;
     --fast) normal_mode ;;
     --sanitize) sanitize_mode ;;
-    *) echo "usage: $0 [--fast|--sanitize]" >&2; exit 2 ;;
+    --sdist) sdist_mode ;;
+    *) echo "usage: $0 [--fast|--sanitize|--sdist]" >&2; exit 2 ;;
 esac
 log "all tests passed"
