@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets of the core (libFuzzer with AddressSanitizer and
+# UndefinedBehaviorSanitizer, clang) and runs each one for SECONDS seconds on a
+# fresh copy of its seed corpus, one worker at a time at low priority.
+#
+#   scripts/fuzz.sh              60 seconds per target
+#   scripts/fuzz.sh 3600         the long run: an hour per target
+#   scripts/fuzz.sh 0            build only
+#
+# Fails (non-zero exit) on any finding: a crash, a sanitizer report, a leak,
+# a failed check inside a target, a timeout or running out of memory. The
+# input that caused it is kept under build/fuzz/artifacts/<target>/; replay it
+# with build/fuzz/bin/<target> <file>. The working corpus lives under
+# build/fuzz/work/ and is not committed; fuzz/corpus/ holds the seeds.
+#
+# Environment: CXX (default clang++), FUZZ_TARGETS (default: all three).
+set -euo pipefail
+source "$(dirname "$0")/lib.sh"
+
+SECONDS_PER_TARGET=${1:-60}
+case "$SECONDS_PER_TARGET" in
+    '' | *[!0-9]*) echo "usage: $0 [SECONDS]" >&2; exit 2 ;;
+esac
+
+CXX=${CXX:-clang++}
+TARGETS=${FUZZ_TARGETS:-"fuzz_bytes_reader fuzz_node_update_json fuzz_round_trip"}
+OUT=$ROOT/build/fuzz
+
+# -fsized-deallocation: the core's tables return memory with the sized form
+# of operator delete, which clang before 19 leaves off by default.
+CXXFLAGS="-std=c++20 -O1 -g -fno-omit-frame-pointer -fsized-deallocation -I$ROOT/src \
+-fsanitize=address,undefined -fno-sanitize-recover=all \
+-Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion"
+
+write_build_file() {
+    local core_objects=() src obj
+    mkdir -p "$OUT"
+    {
+        echo "cxx = $CXX"
+        echo "cflags = $CXXFLAGS"
+        echo "rule cxx"
+        echo "  command = \$cxx \$cflags \$extra -MMD -MF \$out.d -c \$in -o \$out"
+        echo "  depfile = \$out.d"
+        echo "  deps = gcc"
+        echo "rule link"
+        echo "  command = \$cxx \$cflags -fsanitize=fuzzer \$in -o \$out"
+        for src in src/diff/*.cpp src/node_update/*.cpp src/bytes/*.cpp; do
+            obj="obj/${src%.cpp}.o"
+            core_objects+=("$obj")
+            echo "build $obj: cxx $ROOT/$src"
+            echo "  extra = -fsanitize=fuzzer-no-link"
+        done
+        for target in $TARGETS; do
+            echo "build obj/fuzz/$target.o: cxx $ROOT/fuzz/$target.cpp"
+            echo "  extra = -fsanitize=fuzzer-no-link -Werror"
+            echo "build bin/$target: link obj/fuzz/$target.o ${core_objects[*]}"
+        done
+    } >"$OUT/build.ninja.new"
+    if ! cmp -s "$OUT/build.ninja.new" "$OUT/build.ninja" 2>/dev/null; then
+        mv "$OUT/build.ninja.new" "$OUT/build.ninja"
+    else
+        rm "$OUT/build.ninja.new"
+    fi
+}
+
+# run_target NAME: one campaign; prints its figures; returns libFuzzer's status.
+run_target() {
+    local target=$1 work=$OUT/work/$1 artifacts=$OUT/artifacts/$1/ log=$OUT/logs/$1.log
+    local dict_args=()
+    rm -rf "$work"
+    mkdir -p "$work" "$artifacts" "$OUT/logs"
+    cp "$ROOT/fuzz/corpus/$target/"* "$work/"
+    case "$target" in
+        fuzz_node_update_json | fuzz_round_trip)
+            dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
+    esac
+    log "fuzzing $target for ${SECONDS_PER_TARGET}s"
+    local status=0
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        nice -n 10 "$OUT/bin/$target" "$work" "${dict_args[@]}" \
+        -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 -timeout=10 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
+        >"$log" 2>&1 || status=$?
+    local runs rate
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+    rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log" | tail -1)
+    printf '%-24s runs %-12s execs/s %-8s corpus %s files\n' "$target" "${runs:-?}" \
+        "${rate:-?}" "$(find "$work" -type f | wc -l)"
+    if [ "$status" != 0 ]; then
+        echo "FINDING in $target (exit $status); log: $log" >&2
+        grep -E 'ERROR|FUZZ CHECK|runtime error|Test unit written' "$log" | head -20 >&2 || true
+    fi
+    return "$status"
+}
+
+log "building fuzz targets with $CXX"
+write_build_file
+if ! ninja -j2 -C "$OUT" >"$OUT/build.log" 2>&1; then
+    cat "$OUT/build.log" >&2
+    exit 1
+fi
+[ "$SECONDS_PER_TARGET" = 0 ] && exit 0
+
+failed=()
+for target in $TARGETS; do
+    run_target "$target" || failed+=("$target")
+done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "fuzzing found problems in: ${failed[*]}" >&2
+    exit 1
+fi
+log "fuzzing found nothing"
