@@ -166,34 +166,40 @@ def _raise_value_error(self):
     raise ValueError("no truth")
 
 
-# Types whose own name is the NumPy boolean's name: their truth slot decides.
-NamedLikeNumpyBool = type("numpy.bool_", (), {"__bool__": lambda self: False})
-NumpyBoolNamedRaising = type("numpy.bool_", (), {"__bool__": _raise_value_error})
-NumpyBoolNamedWithoutTruth = type("numpy.bool_", (), {})
-NumpyBoolNamedBadTruth = type("numpy.bool_", (), {"__bool__": lambda self: 1})
+# NumPy 1 names its boolean type "numpy.bool_", NumPy 2 "numpy.bool"; a type
+# with either name is read through its truth slot.
+NUMPY_BOOL_NAMES = ["numpy.bool_", "numpy.bool"]
 
 
-def test_show_label_of_a_type_named_like_numpy_bool_uses_its_truth_slot():
-    assert roundtrip({"show_label": NamedLikeNumpyBool()}) == {"show_label": False}
-    error = add_error({"show_label": NumpyBoolNamedRaising()})
+@pytest.mark.parametrize("name", NUMPY_BOOL_NAMES)
+def test_show_label_of_a_type_named_like_numpy_bool_uses_its_truth_slot(name):
+    false_like = type(name, (), {"__bool__": lambda self: False})
+    true_like = type(name, (), {"__bool__": lambda self: True})
+    raising = type(name, (), {"__bool__": _raise_value_error})
+    bad_truth = type(name, (), {"__bool__": lambda self: 1})
+    assert roundtrip({"show_label": false_like()}) == {"show_label": False}
+    assert roundtrip({"show_label": true_like()}) == {"show_label": True}
+    error = add_error({"show_label": raising()})
     assert type(error) is ValueError and str(error) == "no truth"
     # __bool__ returning a non-bool: the interpreter's TypeError, reworded.
-    error = add_error({"show_label": NumpyBoolNamedBadTruth()})
+    error = add_error({"show_label": bad_truth()})
     assert type(error) is TypeError
     assert str(error).startswith("argument 'update': __bool__ should return bool")
 
 
-def test_show_label_of_a_type_named_like_numpy_bool_without_truth_slot():
-    error = add_error({"show_label": NumpyBoolNamedWithoutTruth()})
+@pytest.mark.parametrize("name", NUMPY_BOOL_NAMES)
+def test_show_label_of_a_type_named_like_numpy_bool_without_truth_slot(name):
+    without_truth = type(name, (), {})
+    error = add_error({"show_label": without_truth()})
     assert type(error) is TypeError
     assert str(error) == (
         "argument 'update': object of type '"
-        + str(NumpyBoolNamedWithoutTruth)
+        + str(without_truth)
         + "' does not define a '__bool__' conversion"
     )
 
 
-@pytest.mark.parametrize("name", ["bool_", "numpy.bool_x", "numpy.Bool_", "bool"])
+@pytest.mark.parametrize("name", ["bool_", "numpy.bool_x", "numpy.Bool_", "bool", "numpy.bool8"])
 def test_show_label_of_other_names_is_refused_even_with_a_truth_slot(name):
     value = type(name, (), {"__bool__": lambda self: True})()
     error = add_error({"show_label": value})
