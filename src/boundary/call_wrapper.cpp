@@ -58,7 +58,9 @@ void raise_error(PendingError&& error) noexcept {
     try {
         std::move(error).raise();
     } catch (...) {
-        raise_panic(std::current_exception());
+        // Converting an error must not fail; if it does there is no sound
+        // state to report from.
+        abort_uncaught();
     }
 }
 
