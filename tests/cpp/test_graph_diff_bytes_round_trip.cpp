@@ -180,16 +180,5 @@ TEST(GraphDiffRoundTrip, NonFiniteSizeComesBackAbsentAndTheOtherFieldsSurvive) {
     }
 }
 
-TEST(GraphDiffRoundTrip, SignOfZeroSizeSurvives) {
-    NodeUpdate update;
-    update.size = -0.0f;
-    Diff d;
-    d.add_or_update_node(counter_id(1), std::move(update));
-    const Diff read = round_trip(d);
-    const NodeUpdate& back = read.new_or_updated_nodes.find(counter_id(1))->second;
-    ASSERT_TRUE(back.size.has_value());
-    EXPECT_EQ(std::bit_cast<std::uint32_t>(*back.size), 0x80000000u);
-}
-
 }  // namespace
 }  // namespace tavro

@@ -101,20 +101,6 @@ TEST(GraphDiffWriter, WritingTheSameDiffTwiceGivesTheSameBytes) {
     EXPECT_EQ(write(d), write(d));
 }
 
-TEST(GraphDiffWriter, LengthIsTheSumOfTheEntrySizes) {
-    const Diff d = mixed_diff();
-    std::size_t expected = 32;
-    expected += d.new_or_updated_nodes.size() * (32 + std::string("{\"label\":\"node\"}").size());
-    expected += d.deleted_nodes.size() * 24;
-    for (const auto& [source, targets] : d.edges.new_or_updated) {
-        expected += 32 + 28 * targets.size();
-    }
-    for (const auto& [source, targets] : d.edges.deleted) {
-        expected += 32 + 24 * targets.size();
-    }
-    EXPECT_EQ(write(d).size(), expected);
-}
-
 // Weights go out as their stored bit pattern, whatever it is.
 TEST(GraphDiffWriter, WeightBitsAreWrittenUnchanged) {
     const std::uint32_t patterns[] = {
