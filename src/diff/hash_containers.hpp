@@ -1,22 +1,21 @@
-// The hash map and set types behind every container of a diff. The model only
-// uses the operations listed below, so the implementation can be swapped here
-// in one place:
-//   find, contains, end, try_emplace, insert_or_assign, erase(key),
-//   size, empty, clear, reserve, begin/end iteration (map entries have
-//   .first / .second).
+// The hash map and set types behind every container of a diff, chosen here in
+// one place. The model uses:
+//   find, contains, end, try_emplace, insert_or_assign, operator[], insert,
+//   erase(key), size, empty, clear, reserve, begin/end iteration (map entries
+//   have .first / .second), copies and content equality.
+// Flat tables keep a pending-edge map of a few entries in one small block and
+// the map object itself to one pointer; an empty map allocates nothing.
 #pragma once
 
-#include <unordered_map>
-#include <unordered_set>
-
+#include "diff/flat_table_map.hpp"
 #include "diff/id_hash.hpp"
 
 namespace tavro {
 
 template <class K, class V>
-using HashMap = std::unordered_map<K, V, KeyHash<K>>;
+using HashMap = FlatMap<K, V, KeyHash<K>>;
 
 template <class K>
-using HashSet = std::unordered_set<K, KeyHash<K>>;
+using HashSet = FlatSet<K, KeyHash<K>>;
 
 }  // namespace tavro

@@ -1,0 +1,630 @@
+// A flat open-addressing hash table: one heap block per table holding a small
+// header, one control byte per slot and the slots themselves; the table object
+// is a single pointer to that block, and an empty table owns no block.
+//
+// Two shapes share the block layout:
+//   - up to 16 slots: all control bytes fit one group, so a lookup scans the
+//     whole table at once and the table may be filled completely; an erase
+//     simply frees the slot.
+//   - more slots: a key starts at its home position (multiply-shift of the
+//     hash, so any capacity works) and probes window by window (16 bytes at a
+//     time, wrapping). At most 7/8 of the slots are used. An erase leaves a
+//     tombstone unless no probe can have passed the slot.
+// Capacities grow by about 1.5x and are rounded up to use every byte of the
+// allocation the allocator hands out anyway.
+//
+// The walk order depends only on the sequence of operations: hashes come from
+// the key bytes alone and capacities from the sizes alone. Erasing never moves
+// an entry, so erasing during a walk (also the current entry, by iterator) is
+// safe; inserting into the walked table may rehash and invalidate iterators.
+// clear() releases the block, leaving the table as if newly made.
+//
+// Rehashing copies const keys (entries are std::pair<const K, V>) and moves
+// values. Allocation failures and impossible sizes throw (std::bad_alloc,
+// std::length_error) as the standard containers do; nothing else throws.
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <iterator>
+#include <new>
+#include <stdexcept>
+#include <type_traits>
+#include <utility>
+
+#include "diff/flat_table_ctrl.hpp"
+
+namespace tavro {
+
+namespace flat_table_detail {
+
+struct Header {
+    std::size_t size;
+    std::uint32_t capacity;
+    // Empty slots that may still be filled before the table must rehash.
+    std::uint32_t growth_left;
+};
+static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
+
+inline constexpr std::size_t kMaxCapacity = UINT32_MAX;
+// Typical allocator chunk: the request plus 8 bytes, rounded up to 16. Only
+// used to choose capacities; any allocator works.
+inline constexpr std::size_t kAllocatorOverhead = 8;
+inline constexpr std::size_t kAllocatorGranule = 16;
+
+constexpr std::size_t align_up(std::size_t n, std::size_t alignment) noexcept {
+    return (n + alignment - 1) / alignment * alignment;
+}
+
+constexpr bool is_single_group(std::size_t capacity) noexcept {
+    return capacity <= kGroupWidth;
+}
+
+constexpr std::size_t max_load(std::size_t capacity) noexcept {
+    return is_single_group(capacity) ? capacity : capacity - capacity / 8;
+}
+
+// A probe window may start at any slot, so the first 15 control bytes are
+// repeated after the last one.
+constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
+    return is_single_group(capacity) ? kGroupWidth : capacity + kGroupWidth - 1;
+}
+
+inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+
+}  // namespace flat_table_detail
+
+// `Slots` says what a slot holds: key_type, value_type (the stored entry),
+// kKeysOnly (entries may not be modified through iterators), key(entry) and
+// same_value(a, b) (entries with equal keys compare equal).
+template <class Slots, class Hash, class Eq>
+class FlatTable {
+    using Header = flat_table_detail::Header;
+    using Ctrl = flat_table_detail::Ctrl;
+
+  public:
+    using key_type = typename Slots::key_type;
+    using value_type = typename Slots::value_type;
+    using size_type = std::size_t;
+    using hasher = Hash;
+    using key_equal = Eq;
+
+    static_assert(std::is_nothrow_move_constructible_v<value_type>,
+                  "rehashing moves entries and must not fail halfway");
+    static_assert(alignof(value_type) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
+    static_assert(sizeof(value_type) <= (std::size_t{1} << 24), "block sizes must not overflow");
+
+    template <class Entry>
+    class Iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::remove_const_t<Entry>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Entry*;
+        using reference = Entry&;
+
+        Iterator() noexcept = default;
+        // iterator -> const_iterator
+        template <class Other, class = std::enable_if_t<std::is_same_v<const Other, Entry> &&
+                                                        !std::is_same_v<Other, Entry>>>
+        Iterator(const Iterator<Other>& other) noexcept
+            : ctrl_(other.ctrl_), entry_(other.entry_), ctrl_end_(other.ctrl_end_) {}
+
+        reference operator*() const noexcept { return *entry_; }
+        pointer operator->() const noexcept { return entry_; }
+
+        Iterator& operator++() noexcept {
+            do {
+                ++ctrl_;
+                ++entry_;
+            } while (ctrl_ != ctrl_end_ && *ctrl_ < 0);
+            if (ctrl_ == ctrl_end_) {
+                *this = Iterator();
+            }
+            return *this;
+        }
+        Iterator operator++(int) noexcept {
+            Iterator before = *this;
+            ++*this;
+            return before;
+        }
+
+        friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
+            return a.entry_ == b.entry_;
+        }
+
+      private:
+        friend class FlatTable;
+        template <class>
+        friend class Iterator;
+
+        Iterator(const Ctrl* ctrl, Entry* entry, const Ctrl* ctrl_end) noexcept
+            : ctrl_(ctrl), entry_(entry), ctrl_end_(ctrl_end) {}
+
+        const Ctrl* ctrl_ = nullptr;
+        Entry* entry_ = nullptr;
+        const Ctrl* ctrl_end_ = nullptr;
+    };
+
+    using iterator = Iterator<std::conditional_t<Slots::kKeysOnly, const value_type, value_type>>;
+    using const_iterator = Iterator<const value_type>;
+
+    FlatTable() noexcept = default;
+    FlatTable(const FlatTable& other) : block_(copy_of(other.block_)) {}
+    FlatTable(FlatTable&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    FlatTable& operator=(const FlatTable& other) {
+        if (this != &other) {
+            FlatTable copy(other);
+            swap(copy);
+        }
+        return *this;
+    }
+    FlatTable& operator=(FlatTable&& other) noexcept {
+        if (this != &other) {
+            release();
+            block_ = std::exchange(other.block_, nullptr);
+        }
+        return *this;
+    }
+    ~FlatTable() { release(); }
+
+    void swap(FlatTable& other) noexcept { std::swap(block_, other.block_); }
+
+    size_type size() const noexcept { return block_ != nullptr ? block_->size : 0; }
+    bool empty() const noexcept { return size() == 0; }
+    // Slots in the current block (0 when the table owns none).
+    size_type capacity() const noexcept { return block_ != nullptr ? block_->capacity : 0; }
+
+    iterator begin() noexcept { return at<iterator>(first_full()); }
+    iterator end() noexcept { return iterator(); }
+    const_iterator begin() const noexcept { return at<const_iterator>(first_full()); }
+    const_iterator end() const noexcept { return const_iterator(); }
+    const_iterator cbegin() const noexcept { return begin(); }
+    const_iterator cend() const noexcept { return end(); }
+
+    iterator find(const key_type& key) noexcept { return at<iterator>(index_of(key)); }
+    const_iterator find(const key_type& key) const noexcept {
+        return at<const_iterator>(index_of(key));
+    }
+    bool contains(const key_type& key) const noexcept {
+        return index_of(key) != flat_table_detail::kNotFound;
+    }
+    size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
+
+    size_type erase(const key_type& key) noexcept {
+        const std::size_t index = index_of(key);
+        if (index == flat_table_detail::kNotFound) {
+            return 0;
+        }
+        erase_at(index);
+        return 1;
+    }
+    // Returns the entry after `position`; no other entry moves.
+    iterator erase(const_iterator position) noexcept {
+        const auto index = static_cast<std::size_t>(position.entry_ - slots_of(block_));
+        iterator next = at<iterator>(index);
+        ++next;
+        erase_at(index);
+        return next;
+    }
+
+    // Drops every entry and the block.
+    void clear() noexcept { release(); }
+
+    // Makes room for `count` entries in all, so that inserting up to that many
+    // does not rehash.
+    void reserve(size_type count) {
+        if (count <= size() + (block_ != nullptr ? block_->growth_left : 0)) {
+            return;
+        }
+        rehash_into(capacity_for(count));
+    }
+
+    // Content equality, whatever the layout or history of either table.
+    friend bool operator==(const FlatTable& a, const FlatTable& b) {
+        if (a.size() != b.size()) {
+            return false;
+        }
+        for (const value_type& entry : a) {
+            const std::size_t index = b.index_of(Slots::key(entry));
+            if (index == flat_table_detail::kNotFound ||
+                !Slots::same_value(entry, slots_of(b.block_)[index])) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+  protected:
+    // Inserts an entry built from `args` unless `key` is present; `args` may
+    // refer to entries of this table (the new entry is built before any
+    // existing one moves).
+    template <class... Args>
+    std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
+        const std::uint64_t hash = hash_of(key);
+        if (block_ != nullptr) {
+            const auto [slot, found] = find_for_insert(block_, key, hash);
+            if (found) {
+                return {at<iterator>(slot), false};
+            }
+            if (slot != flat_table_detail::kNotFound &&
+                (block_->growth_left > 0 || ctrl_of(block_)[slot] == flat_table_detail::kDeleted)) {
+                ::new (static_cast<void*>(slots_of(block_) + slot))
+                    value_type(std::forward<Args>(args)...);
+                occupy(block_, slot, flat_table_detail::h2_of(hash));
+                return {at<iterator>(slot), true};
+            }
+        }
+        const std::size_t slot =
+            rehash_with_new_entry(next_capacity(), hash, std::forward<Args>(args)...);
+        return {at<iterator>(slot), true};
+    }
+
+  private:
+    static Ctrl* ctrl_of(Header* block) noexcept {
+        return reinterpret_cast<Ctrl*>(reinterpret_cast<unsigned char*>(block) + sizeof(Header));
+    }
+
+    static std::size_t slot_offset(std::size_t capacity) noexcept {
+        return flat_table_detail::align_up(sizeof(Header) + flat_table_detail::ctrl_bytes(capacity),
+                                           alignof(value_type));
+    }
+
+    static value_type* slots_of(Header* block) noexcept {
+        return reinterpret_cast<value_type*>(reinterpret_cast<unsigned char*>(block) +
+                                             slot_offset(block->capacity));
+    }
+
+    static std::size_t block_bytes(std::size_t capacity) noexcept {
+        return slot_offset(capacity) + capacity * sizeof(value_type);
+    }
+
+    // Smallest capacity that holds `count` entries (count > 0), widened to
+    // every slot that fits in the allocation it gets anyway.
+    static std::size_t capacity_for(std::size_t count) {
+        using namespace flat_table_detail;
+        if (count > max_load(kMaxCapacity)) {
+            throw std::length_error("hash table: too many entries");
+        }
+        std::size_t capacity = count;
+        if (!is_single_group(count)) {
+            capacity = count + count / 7;
+            while (max_load(capacity) < count) {
+                ++capacity;
+            }
+        }
+        const std::size_t granted =
+            align_up(block_bytes(capacity) + kAllocatorOverhead, kAllocatorGranule) -
+            kAllocatorOverhead;
+        const std::size_t limit = is_single_group(capacity) ? kGroupWidth : kMaxCapacity;
+        while (capacity < limit && block_bytes(capacity + 1) <= granted) {
+            ++capacity;
+        }
+        return capacity;
+    }
+
+    // Capacity for one more entry than fits now: about 1.5x, or the same size
+    // again when tombstones hold a quarter of the usable room.
+    std::size_t next_capacity() const {
+        using namespace flat_table_detail;
+        if (block_ == nullptr) {
+            return capacity_for(1);
+        }
+        const std::size_t capacity = block_->capacity;
+        const std::size_t size = block_->size;
+        if (is_single_group(capacity)) {
+            return capacity_for(std::max(size + 1, capacity + (capacity + 1) / 2));
+        }
+        const std::size_t usable = max_load(capacity);
+        if (size < usable - usable / 4) {
+            return capacity_for(usable);
+        }
+        return capacity_for(usable + usable / 2);
+    }
+
+    static Header* allocate(std::size_t capacity) {
+        using namespace flat_table_detail;
+        Header* block = ::new (::operator new(block_bytes(capacity)))
+            Header{0, static_cast<std::uint32_t>(capacity),
+                   static_cast<std::uint32_t>(max_load(capacity))};
+        Ctrl* ctrl = ctrl_of(block);
+        std::memset(ctrl, kEmpty, capacity);
+        if (is_single_group(capacity)) {
+            std::memset(ctrl + capacity, kPad, kGroupWidth - capacity);
+        } else {
+            std::memset(ctrl + capacity, kEmpty, kGroupWidth - 1);
+        }
+        return block;
+    }
+
+    static void deallocate(Header* block) noexcept {
+        ::operator delete(static_cast<void*>(block), block_bytes(block->capacity));
+    }
+
+    static void destroy_entries(Header* block) noexcept {
+        if constexpr (!std::is_trivially_destructible_v<value_type>) {
+            const Ctrl* ctrl = ctrl_of(block);
+            value_type* slots = slots_of(block);
+            for (std::size_t i = 0; i < block->capacity; ++i) {
+                if (ctrl[i] >= 0) {
+                    slots[i].~value_type();
+                }
+            }
+        }
+    }
+
+    void release() noexcept {
+        if (block_ != nullptr) {
+            destroy_entries(block_);
+            deallocate(block_);
+            block_ = nullptr;
+        }
+    }
+
+    static void set_ctrl(Header* block, std::size_t index, Ctrl value) noexcept {
+        using namespace flat_table_detail;
+        Ctrl* ctrl = ctrl_of(block);
+        ctrl[index] = value;
+        if (!is_single_group(block->capacity) && index < kGroupWidth - 1) {
+            ctrl[block->capacity + index] = value;
+        }
+    }
+
+    static void occupy(Header* block, std::size_t index, Ctrl h2) noexcept {
+        if (ctrl_of(block)[index] == flat_table_detail::kEmpty) {
+            --block->growth_left;
+        }
+        set_ctrl(block, index, h2);
+        ++block->size;
+    }
+
+    std::uint64_t hash_of(const key_type& key) const noexcept {
+        return static_cast<std::uint64_t>(hash_(key));
+    }
+
+    std::size_t index_of(const key_type& key) const noexcept {
+        return block_ != nullptr ? find_index(block_, key, hash_of(key))
+                                 : flat_table_detail::kNotFound;
+    }
+
+    std::size_t find_index(Header* block, const key_type& key, std::uint64_t hash) const noexcept {
+        using namespace flat_table_detail;
+        const Ctrl* ctrl = ctrl_of(block);
+        const value_type* slots = slots_of(block);
+        const Ctrl h2 = h2_of(hash);
+        const std::size_t capacity = block->capacity;
+        if (is_single_group(capacity)) {
+            for (Mask match = Group(ctrl).match(h2); match != 0; match &= match - 1) {
+                const std::size_t index = lowest_bit(match);
+                if (eq_(Slots::key(slots[index]), key)) {
+                    return index;
+                }
+            }
+            return kNotFound;
+        }
+        // There is always an empty slot, so the probe ends.
+        for (std::size_t window = home_of(hash, capacity);;) {
+            const Group group(ctrl + window);
+            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                std::size_t index = window + lowest_bit(match);
+                index -= index >= capacity ? capacity : 0;
+                if (eq_(Slots::key(slots[index]), key)) {
+                    return index;
+                }
+            }
+            if (group.match_empty() != 0) {
+                return kNotFound;
+            }
+            window += kGroupWidth;
+            window -= window >= capacity ? capacity : 0;
+        }
+    }
+
+    // The key's slot (found) or else the first free slot on its probe path,
+    // as find_index and find_free would give, in one pass.
+    std::pair<std::size_t, bool> find_for_insert(Header* block, const key_type& key,
+                                                 std::uint64_t hash) const noexcept {
+        using namespace flat_table_detail;
+        const Ctrl* ctrl = ctrl_of(block);
+        const value_type* slots = slots_of(block);
+        const Ctrl h2 = h2_of(hash);
+        const std::size_t capacity = block->capacity;
+        if (is_single_group(capacity)) {
+            const Group group(ctrl);
+            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                const std::size_t index = lowest_bit(match);
+                if (eq_(Slots::key(slots[index]), key)) {
+                    return {index, true};
+                }
+            }
+            const Mask free = group.match_free();
+            return {free != 0 ? lowest_bit(free) : kNotFound, false};
+        }
+        std::size_t first_free = kNotFound;
+        for (std::size_t window = home_of(hash, capacity);;) {
+            const Group group(ctrl + window);
+            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                std::size_t index = window + lowest_bit(match);
+                index -= index >= capacity ? capacity : 0;
+                if (eq_(Slots::key(slots[index]), key)) {
+                    return {index, true};
+                }
+            }
+            if (first_free == kNotFound) {
+                if (const Mask free = group.match_free(); free != 0) {
+                    first_free = window + lowest_bit(free);
+                    first_free -= first_free >= capacity ? capacity : 0;
+                }
+            }
+            if (group.match_empty() != 0) {
+                return {first_free, false};
+            }
+            window += kGroupWidth;
+            window -= window >= capacity ? capacity : 0;
+        }
+    }
+
+    // First empty or deleted slot on the key's probe path; kNotFound only for
+    // a full single-group table.
+    static std::size_t find_free(Header* block, std::uint64_t hash) noexcept {
+        using namespace flat_table_detail;
+        const Ctrl* ctrl = ctrl_of(block);
+        const std::size_t capacity = block->capacity;
+        if (is_single_group(capacity)) {
+            const Mask free = Group(ctrl).match_free();
+            return free != 0 ? lowest_bit(free) : kNotFound;
+        }
+        for (std::size_t window = home_of(hash, capacity);;) {
+            const Mask free = Group(ctrl + window).match_free();
+            if (free != 0) {
+                const std::size_t index = window + lowest_bit(free);
+                return index >= capacity ? index - capacity : index;
+            }
+            window += kGroupWidth;
+            window -= window >= capacity ? capacity : 0;
+        }
+    }
+
+    // A lookup only walks past a window that holds no empty slot. If every
+    // 16-slot window containing `index` holds an empty slot, no probe has
+    // walked past this slot, and it can become empty instead of a tombstone.
+    static bool no_probe_passed(Header* block, std::size_t index) noexcept {
+        using namespace flat_table_detail;
+        const Ctrl* ctrl = ctrl_of(block);
+        const std::size_t capacity = block->capacity;
+        const std::size_t before =
+            index >= kGroupWidth ? index - kGroupWidth : index + capacity - kGroupWidth;
+        const Mask empty_before = Group(ctrl + before).match_empty();
+        const Mask empty_after = Group(ctrl + index).match_empty();
+        if (empty_before == 0 || empty_after == 0) {
+            return false;
+        }
+        const int used_after = std::countr_zero(empty_after);
+        const int used_before = std::countl_zero(static_cast<std::uint16_t>(empty_before));
+        return used_after + used_before < static_cast<int>(kGroupWidth);
+    }
+
+    void erase_at(std::size_t index) noexcept {
+        using namespace flat_table_detail;
+        slots_of(block_)[index].~value_type();
+        --block_->size;
+        if (is_single_group(block_->capacity) || no_probe_passed(block_, index)) {
+            set_ctrl(block_, index, kEmpty);
+            ++block_->growth_left;
+        } else {
+            set_ctrl(block_, index, kDeleted);
+        }
+    }
+
+    // Moves every entry of `from` into `to` (at least as large) and frees
+    // `from`. Within one group positions do not depend on the hash, so
+    // entries keep their slots and nothing is rehashed.
+    void move_entries(Header* from, Header* to) const noexcept {
+        if (from == nullptr) {
+            return;
+        }
+        const bool keep_slots = flat_table_detail::is_single_group(to->capacity);
+        const Ctrl* ctrl = ctrl_of(from);
+        value_type* source = slots_of(from);
+        value_type* target = slots_of(to);
+        for (std::size_t i = 0; i < from->capacity; ++i) {
+            if (ctrl[i] < 0) {
+                continue;
+            }
+            std::size_t slot = i;
+            Ctrl h2 = ctrl[i];
+            if (!keep_slots) {
+                const std::uint64_t hash = hash_of(Slots::key(source[i]));
+                slot = find_free(to, hash);
+                h2 = flat_table_detail::h2_of(hash);
+            }
+            ::new (static_cast<void*>(target + slot)) value_type(std::move(source[i]));
+            source[i].~value_type();
+            occupy(to, slot, h2);
+        }
+        deallocate(from);
+    }
+
+    void rehash_into(std::size_t capacity) {
+        Header* fresh = allocate(capacity);
+        move_entries(block_, fresh);
+        block_ = fresh;
+    }
+
+    template <class... Args>
+    std::size_t rehash_with_new_entry(std::size_t capacity, std::uint64_t hash, Args&&... args) {
+        Header* fresh = allocate(capacity);
+        // A single-group table grows only when full; its entries keep their
+        // slots, and the new one goes right after them.
+        const std::size_t slot = block_ != nullptr && flat_table_detail::is_single_group(capacity)
+                                     ? block_->capacity
+                                     : find_free(fresh, hash);
+        try {
+            ::new (static_cast<void*>(slots_of(fresh) + slot))
+                value_type(std::forward<Args>(args)...);
+        } catch (...) {
+            deallocate(fresh);
+            throw;
+        }
+        occupy(fresh, slot, flat_table_detail::h2_of(hash));
+        move_entries(block_, fresh);
+        block_ = fresh;
+        return slot;
+    }
+
+    // Same capacity and slot positions as `source`, hence the same walk order.
+    static Header* copy_of(Header* source) {
+        if (source == nullptr || source->size == 0) {
+            return nullptr;
+        }
+        const std::size_t capacity = source->capacity;
+        Header* copy = allocate(capacity);
+        const Ctrl* ctrl = ctrl_of(source);
+        const value_type* from = slots_of(source);
+        value_type* to = slots_of(copy);
+        try {
+            for (std::size_t i = 0; i < capacity; ++i) {
+                if (ctrl[i] >= 0) {
+                    ::new (static_cast<void*>(to + i)) value_type(from[i]);
+                }
+                set_ctrl(copy, i, ctrl[i]);
+            }
+        } catch (...) {
+            destroy_entries(copy);
+            deallocate(copy);
+            throw;
+        }
+        copy->size = source->size;
+        copy->growth_left = source->growth_left;
+        return copy;
+    }
+
+    std::size_t first_full() const noexcept {
+        if (block_ == nullptr || block_->size == 0) {
+            return flat_table_detail::kNotFound;
+        }
+        const Ctrl* ctrl = ctrl_of(block_);
+        std::size_t index = 0;
+        while (ctrl[index] < 0) {
+            ++index;
+        }
+        return index;
+    }
+
+    template <class It>
+    It at(std::size_t index) const noexcept {
+        if (index == flat_table_detail::kNotFound) {
+            return It();
+        }
+        const Ctrl* ctrl = ctrl_of(block_);
+        return It(ctrl + index, slots_of(block_) + index, ctrl + block_->capacity);
+    }
+
+    Header* block_ = nullptr;
+    [[no_unique_address]] Hash hash_;
+    [[no_unique_address]] Eq eq_;
+};
+
+}  // namespace tavro

@@ -1,0 +1,98 @@
+// Control bytes of the flat hash table and the 16-byte groups in which they
+// are scanned. Every slot has one control byte: a full slot holds the low 7
+// bits of its key's hash (0..127), anything else is negative, so "full" is a
+// clear sign bit.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tavro::flat_table_detail {
+
+using Ctrl = std::int8_t;
+
+// Never used: a lookup may stop at the first window that holds one.
+inline constexpr Ctrl kEmpty = -128;
+// Erased, but a probe may have passed over it: lookups go on past it.
+inline constexpr Ctrl kDeleted = -2;
+// Filler after the last slot of a table of at most one group: neither full
+// nor free, so it never matches anything.
+inline constexpr Ctrl kPad = -1;
+
+inline constexpr std::size_t kGroupWidth = 16;
+
+// The part of the hash kept in the control byte. The home position is taken
+// from the high bits (see home_of), so the two parts are independent.
+inline Ctrl h2_of(std::uint64_t hash) noexcept {
+    return static_cast<Ctrl>(hash & 0x7f);
+}
+
+// Multiply-shift range reduction: maps the hash onto [0, capacity) for any
+// capacity, so capacities need not be powers of two.
+inline std::size_t home_of(std::uint64_t hash, std::size_t capacity) noexcept {
+    __extension__ using U128 = unsigned __int128;
+    return static_cast<std::size_t>((static_cast<U128>(hash) * capacity) >> 64);
+}
+
+// Bit i set = byte i of the group matched.
+using Mask = std::uint32_t;
+
+inline std::size_t lowest_bit(Mask mask) noexcept {
+    return static_cast<std::size_t>(std::countr_zero(mask));
+}
+
+// Sixteen consecutive control bytes, loaded unaligned.
+class Group {
+  public:
+#if defined(__SSE2__)
+    explicit Group(const Ctrl* at) noexcept
+        : bytes_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))) {}
+
+    Mask match(Ctrl h2) const noexcept {
+        return to_mask(_mm_cmpeq_epi8(_mm_set1_epi8(h2), bytes_));
+    }
+    Mask match_empty() const noexcept { return match(kEmpty); }
+    // Empty or deleted: the signed bytes below kPad.
+    Mask match_free() const noexcept {
+        return to_mask(_mm_cmpgt_epi8(_mm_set1_epi8(kPad), bytes_));
+    }
+
+  private:
+    static Mask to_mask(__m128i lanes) noexcept {
+        return static_cast<Mask>(_mm_movemask_epi8(lanes));
+    }
+    __m128i bytes_;
+#else
+    explicit Group(const Ctrl* at) noexcept {
+        for (std::size_t i = 0; i < kGroupWidth; ++i) {
+            bytes_[i] = at[i];
+        }
+    }
+
+    Mask match(Ctrl h2) const noexcept {
+        Mask mask = 0;
+        for (std::size_t i = 0; i < kGroupWidth; ++i) {
+            mask |= static_cast<Mask>(bytes_[i] == h2) << i;
+        }
+        return mask;
+    }
+    Mask match_empty() const noexcept { return match(kEmpty); }
+    Mask match_free() const noexcept {
+        Mask mask = 0;
+        for (std::size_t i = 0; i < kGroupWidth; ++i) {
+            mask |= static_cast<Mask>(bytes_[i] < kPad) << i;
+        }
+        return mask;
+    }
+
+  private:
+    Ctrl bytes_[kGroupWidth];
+#endif
+};
+
+}  // namespace tavro::flat_table_detail
