@@ -1,6 +1,8 @@
-// Resident memory and time per add_edge of a diff holding many pending edges.
+// Resident memory and time per add_edge of a diff holding many pending edges,
+// and the speed of the diff's hash map against std::unordered_map.
 //
 //   table_memory EDGES_PER_SOURCE SOURCES [TARGET_POOL] [grouped|interleaved]
+//   table_memory speed KEYS
 //
 // Each source gets EDGES_PER_SOURCE edges to targets drawn from a pool of
 // TARGET_POOL ids (default 100000). "grouped" adds all edges of one source in
@@ -8,6 +10,10 @@
 // maps grow side by side. Run each size in a fresh process: freed memory is
 // not returned to the system reliably, so a second run in the same process
 // would measure the first one's leftovers.
+//
+// "speed" inserts KEYS random ids into each map (same hash, no reserve), looks
+// each up in another order, looks up KEYS absent ids, and erases all, and
+// prints the time per operation of each step.
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +23,10 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "diff/hash_containers.hpp"
 #include "diff/uuid_graph_diff.hpp"
 
 namespace {
@@ -61,9 +69,71 @@ std::uint64_t parse_count(const char* text) {
     return value;
 }
 
+template <class Map>
+void time_map(const char* name, const std::vector<tavro::Uuid>& keys,
+              const std::vector<tavro::Uuid>& lookup_order,
+              const std::vector<tavro::Uuid>& absent) {
+    using Clock = std::chrono::steady_clock;
+    const double count = static_cast<double>(keys.size());
+    auto per_op = [count](Clock::time_point from, Clock::time_point to) {
+        return std::chrono::duration<double, std::nano>(to - from).count() / count;
+    };
+    Map map;
+    const auto t0 = Clock::now();
+    float weight = 0.0f;
+    for (const auto& key : keys) {
+        map.try_emplace(key, weight);
+        weight += 1.0f;
+    }
+    const auto t1 = Clock::now();
+    double found = 0.0;
+    for (const auto& key : lookup_order) {
+        found += static_cast<double>(map.find(key)->second);
+    }
+    const auto t2 = Clock::now();
+    std::size_t missing = 0;
+    for (const auto& key : absent) {
+        missing += map.find(key) == map.end() ? 1u : 0u;
+    }
+    const auto t3 = Clock::now();
+    std::size_t erased = 0;
+    for (const auto& key : lookup_order) {
+        erased += map.erase(key);
+    }
+    const auto t4 = Clock::now();
+    std::printf("%-20s insert %6.1f  hit %6.1f  miss %6.1f  erase %6.1f ns/op (%zu %zu %.0f)\n",
+                name, per_op(t0, t1), per_op(t1, t2), per_op(t2, t3), per_op(t3, t4), missing,
+                erased, found);
+}
+
+int run_speed(std::uint64_t count) {
+    SplitMix64 rng{7};
+    std::vector<tavro::Uuid> keys(count);
+    std::vector<tavro::Uuid> absent(count);
+    for (auto& id : keys) {
+        id = random_id(rng);
+    }
+    for (auto& id : absent) {
+        id = random_id(rng);
+    }
+    std::vector<tavro::Uuid> lookup_order = keys;
+    for (std::size_t i = lookup_order.size(); i > 1; --i) {
+        std::swap(lookup_order[i - 1], lookup_order[rng.next() % i]);
+    }
+    for (int round = 0; round < 3; ++round) {
+        time_map<std::unordered_map<tavro::Uuid, float, tavro::KeyHash<tavro::Uuid>>>(
+            "std::unordered_map", keys, lookup_order, absent);
+        time_map<tavro::HashMap<tavro::Uuid, float>>("HashMap", keys, lookup_order, absent);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "speed") == 0) {
+        return run_speed(parse_count(argv[2]));
+    }
     if (argc < 3 || argc > 5) {
         std::fprintf(stderr,
                      "usage: %s EDGES_PER_SOURCE SOURCES [TARGET_POOL] [grouped|interleaved]\n",
