@@ -1,7 +1,6 @@
 #include "node_update/json_number.hpp"
 
 #include <charconv>
-#include <cmath>
 #include <limits>
 #include <string_view>
 #include <system_error>
@@ -142,31 +141,34 @@ bool evaluate_number(const NumberToken& token, NumberValue& value) noexcept {
     return true;
 }
 
-float number_to_f32(const NumberValue& value) noexcept {
-    switch (value.kind) {
-        case NumberValue::Kind::unsigned_integer:
-            return static_cast<float>(value.magnitude);
-        case NumberValue::Kind::negative_integer:
-            // Rounding to nearest is symmetric, so negating the rounded
-            // magnitude is the same single rounding of the negative value.
-            return -static_cast<float>(value.magnitude);
-        case NumberValue::Kind::floating:
-            break;
+bool number_to_f32(const NumberToken& token, float& value) noexcept {
+    if (!token.has_fraction_or_exponent && !token.integer_overflows) {
+        // Rounding to nearest is symmetric, so negating the rounded magnitude
+        // is the same single rounding as converting the negative integer.
+        const auto magnitude = static_cast<float>(token.integer_part);
+        value = token.negative ? -magnitude : magnitude;
+        return true;
     }
-    // Narrowing rounds to nearest; from the midpoint between the largest
-    // float and 2^128 upwards (the tie goes to the even neighbour, 2^128)
-    // that nearest value is an infinity. The explicit cases keep the
-    // conversion inside the range where it is defined.
-    constexpr double infinity_threshold = 0x1.ffffffp127;
-    constexpr float largest = std::numeric_limits<float>::max();
-    const double d = value.floating;
-    const double magnitude = std::fabs(d);
-    if (std::isnan(d) || magnitude <= static_cast<double>(largest)) {
-        return static_cast<float>(d);
+    // Straight from the decimal text to 32 bits: a detour through a 64-bit
+    // float rounds twice, and when the first rounding lands exactly between
+    // two 32-bit floats the second can pick the wrong one; 7.038531e-26, the
+    // shortest text of a 32-bit float, would read back as its neighbour.
+    const auto result = std::from_chars(token.begin, token.end, value);
+    if (result.ec != std::errc::result_out_of_range) {
+        return true;
     }
-    const float rounded =
-        magnitude >= infinity_threshold ? std::numeric_limits<float>::infinity() : largest;
-    return std::signbit(d) ? -rounded : rounded;
+    const bool negative = token.negative;
+    if (!magnitude_at_least_one(token)) {
+        value = negative ? -0.0f : 0.0f;
+        return true;
+    }
+    double wide = 0.0;
+    if (std::from_chars(token.begin, token.end, wide).ec == std::errc::result_out_of_range) {
+        return false;
+    }
+    const float infinity = std::numeric_limits<float>::infinity();
+    value = negative ? -infinity : infinity;
+    return true;
 }
 
 std::string describe_number(const NumberValue& value) {

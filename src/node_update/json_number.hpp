@@ -1,7 +1,8 @@
 // JSON numbers: the grammar check of a number token, and its value under the
 // rules the node update fields use. An integer without fraction or exponent
 // that fits in 64 bits (signed when negative) stays an integer; everything
-// else, the number -0 included, is a 64-bit float.
+// else, the number -0 included, counts as a floating-point number, and one
+// too large for a 64-bit float is out of range.
 #pragma once
 
 #include <cstdint>
@@ -35,9 +36,11 @@ struct NumberValue {
 // 64-bit float. A magnitude too small for one becomes a zero of its sign.
 [[nodiscard]] bool evaluate_number(const NumberToken& token, NumberValue& value) noexcept;
 
-// The nearest 32-bit float: an integer in one rounding, a 64-bit float
-// narrowed, with magnitudes beyond the 32-bit range becoming infinities.
-float number_to_f32(const NumberValue& value) noexcept;
+// The nearest 32-bit float to a scanned token, rounded once from the exact
+// value, with magnitudes beyond the 32-bit range becoming infinities and
+// those below it zeros. False when the magnitude is too large for a 64-bit
+// float, the same bound evaluate_number applies.
+[[nodiscard]] bool number_to_f32(const NumberToken& token, float& value) noexcept;
 
 // The number for a failure description: "integer `-3`", "floating point `1.5`".
 std::string describe_number(const NumberValue& value);

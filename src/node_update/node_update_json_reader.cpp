@@ -193,11 +193,15 @@ class NodeUpdateReader {
         if (!is_number_start(c)) {
             return fail_invalid_type(c, "f32");
         }
-        NumberValue value;
-        if (!read_number(value)) {
+        NumberToken token;
+        if (!scan_number(cursor_, token)) {
             return false;
         }
-        update_.size = number_to_f32(value);
+        float value = 0.0f;
+        if (!number_to_f32(token, value)) {
+            return cursor_.fail_at(token.begin, "number out of range");
+        }
+        update_.size = value;
         return true;
     }
 

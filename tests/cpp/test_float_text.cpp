@@ -106,8 +106,8 @@ float parse_float(const std::string& text) {
 }
 
 // Every written size must read back, through the node update reader, as the
-// same 32-bit pattern, with no more digits than the shortest form.
-void expect_round_trip(float value, std::string& buffer) {
+// same 32-bit pattern.
+void expect_reads_back(float value, std::string& buffer) {
     NodeUpdate update;
     update.size = value;
     buffer.clear();
@@ -117,10 +117,6 @@ void expect_round_trip(float value, std::string& buffer) {
     ASSERT_TRUE(read.value().size.has_value()) << buffer;
     ASSERT_EQ(std::bit_cast<std::uint32_t>(*read.value().size), std::bit_cast<std::uint32_t>(value))
         << buffer;
-    if (value != 0.0f) {
-        const std::string text = buffer.substr(8, buffer.size() - 9);
-        ASSERT_EQ(significant_digits(text).size(), shortest_digit_count(value)) << buffer;
-    }
 }
 
 std::vector<float> sweep_values() {
@@ -160,9 +156,14 @@ std::vector<float> sweep_values() {
 TEST(FloatTextSweep, WrittenSizesReadBackBitExactAndShortest) {
     std::string buffer;
     for (const float value : sweep_values()) {
-        expect_round_trip(value, buffer);
+        expect_reads_back(value, buffer);
         if (::testing::Test::HasFatalFailure()) {
             return;
+        }
+        // Strip the member around the size: {"size": and }.
+        const std::string text = buffer.substr(8, buffer.size() - 9);
+        if (value != 0.0f) {
+            ASSERT_EQ(significant_digits(text).size(), shortest_digit_count(value)) << buffer;
         }
     }
 }
@@ -204,7 +205,8 @@ TEST(FloatTextSweep, TiesGoToTheCandidateNearestTheExactValue) {
     EXPECT_EQ(text_of(from_bits(1)), "1e-45");
 }
 
-// All 2^32 patterns; opt in with TAVRO_EXHAUSTIVE=1 (minutes of CPU).
+// All 2^32 patterns read back; opt in with TAVRO_EXHAUSTIVE=1 (some tens of
+// minutes of one core).
 TEST(FloatTextSweep, EveryBitPatternWhenRequested) {
     const char* flag = std::getenv("TAVRO_EXHAUSTIVE");
     if (flag == nullptr || std::string(flag) != "1") {
@@ -215,7 +217,7 @@ TEST(FloatTextSweep, EveryBitPatternWhenRequested) {
     do {
         const float value = from_bits(bits);
         if (std::isfinite(value)) {
-            expect_round_trip(value, buffer);
+            expect_reads_back(value, buffer);
             if (::testing::Test::HasFatalFailure()) {
                 return;
             }

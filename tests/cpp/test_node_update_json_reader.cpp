@@ -202,6 +202,10 @@ TEST(NodeUpdateJsonReaderNumbers, SizeValues) {
         // just above the midpoint 2^60 + 2^36, which a detour through 64 bits
         // would land on and round down to even.
         {"1152921573326323713", 0x1.000002p60f},
+        // The nearest 32-bit float to the decimal itself: read as a 64-bit
+        // float first, this writer output would land on a 32-bit midpoint and
+        // round to the neighbour 0x15ae43fe.
+        {"7.038531e-26", std::bit_cast<float>(0x15ae43fdu)},
         {"1e39", std::numeric_limits<float>::infinity()},
         {"-1e39", -std::numeric_limits<float>::infinity()},
         {"340282356779733661637539395458142568448", std::numeric_limits<float>::infinity()},
