@@ -19,9 +19,12 @@ import pytest
 from tavro_api import PyGraphDiff
 
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
-# Instrumented code is slower; the bounds stay the same for memory.
+# Instrumented code is slower: time bounds are multiplied by SLOW, and the
+# largest inputs (the label, the number of edges) divided by it.
 SLOW = 4 if UNDER_ASAN else 1
 MB = 1024 * 1024
+# Freed memory stays resident in AddressSanitizer's quarantine (256 MB at most).
+QUARANTINE = 256 * MB if UNDER_ASAN else 0
 DESERIALIZE = "Failed to deserialize graph diff."
 
 A = bytes(range(16))
@@ -57,7 +60,7 @@ class Peak:
         note = "" if self.exact else " (peak not measurable here)"
         print(f"{label}: {self.seconds:.3f} s CPU, peak +{self.bytes / MB:.1f} MB{note}")
         assert self.seconds < max_seconds * SLOW
-        assert self.bytes < max_bytes
+        assert self.bytes < max_bytes + QUARANTINE
 
 
 def u64(n):
@@ -227,7 +230,7 @@ def test_a_million_levels_of_nesting_inside_a_skipped_value():
         print(f"nesting {name}: {float(seconds):.3f} s CPU, peak +{int(peak) / MB:.1f} MB")
         assert ok == "True", name
         assert float(seconds) < 5 * SLOW
-        assert int(peak) < 64 * MB
+        assert int(peak) < 64 * MB + QUARANTINE
 
 
 @pytest.mark.parametrize(
@@ -261,7 +264,7 @@ def test_huge_tokens_are_read_in_linear_time(name, text, expect):
 
 
 def test_a_100_mb_label_goes_through_add_node_to_bytes_and_from_bytes():
-    size = 100_000_000
+    size = 100_000_000 // SLOW
     # Mostly ASCII with a two-byte character and a character that is escaped.
     label = ("é" + "x" * 97 + "\t") * (size // 99)
     d = PyGraphDiff()
@@ -274,7 +277,7 @@ def test_a_100_mb_label_goes_through_add_node_to_bytes_and_from_bytes():
     assert update == {"label": label, "size": 1.0}
     # The label's UTF-8 form, the node's copy, its JSON text, the bytes object,
     # the decoded copy and the listed str: each about 100 MB, not all at once.
-    peak.check("100 MB label", max_seconds=20, max_bytes=900 * MB)
+    peak.check(f"{size // 1_000_000} MB label", max_seconds=20, max_bytes=9 * size)
 
 
 # Ids for a million edges, in patterns that share long prefixes or suffixes.
@@ -316,7 +319,7 @@ def one_byte_apart(n):
     return ids
 
 
-EDGES = 1_000_000 // SLOW
+EDGES = 1_000_000 // (SLOW * SLOW)
 SIDE = int(EDGES**0.5)
 
 
