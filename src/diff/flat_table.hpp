@@ -487,6 +487,22 @@ class FlatTable {
         }
     }
 
+    // In a table without tombstones (a fresh block), the slot find_free
+    // picks: the first empty one from the home position. Read byte by byte:
+    // a 16-byte load over the control byte the previous move has just
+    // written would wait for that store (growing a table from empty took
+    // 1.6x as long that way).
+    static std::size_t first_empty_from_home(Header* block, std::uint64_t hash) noexcept {
+        using namespace flat_table_detail;
+        const Ctrl* ctrl = ctrl_of(block);
+        const std::size_t capacity = block->capacity;
+        std::size_t index = home_of(hash, capacity);
+        while (ctrl[index] != kEmpty) {
+            index = index + 1 == capacity ? 0 : index + 1;
+        }
+        return index;
+    }
+
     // A lookup only walks past a window that holds no empty slot. If every
     // 16-slot window containing `index` holds an empty slot, no probe has
     // walked past this slot, and it can become empty instead of a tombstone.
@@ -518,8 +534,8 @@ class FlatTable {
         }
     }
 
-    // Moves every entry of `from` into `to` (at least as large) and frees
-    // `from`. Within one group positions do not depend on the hash, so
+    // Moves every entry of `from` into `to` (a fresh block, at least as
+    // large) and frees `from`. Within one group positions do not depend on the hash, so
     // entries keep their slots and nothing is rehashed.
     void move_entries(Header* from, Header* to) const noexcept {
         if (from == nullptr) {
@@ -537,7 +553,7 @@ class FlatTable {
             Ctrl h2 = ctrl[i];
             if (!keep_slots) {
                 const std::uint64_t hash = hash_of(Slots::key(source[i]));
-                slot = find_free(to, hash);
+                slot = first_empty_from_home(to, hash);
                 h2 = flat_table_detail::h2_of(hash);
             }
             ::new (static_cast<void*>(target + slot)) value_type(std::move(source[i]));
