@@ -16,6 +16,7 @@ so what the peer keeps of them is charged to it. The generator's own
 temporaries are freed as it goes.
 
     python bench/memory_probe.py tavro|pure edges SOURCES PER_SOURCE SEED
+    python bench/memory_probe.py tavro|pure edges-fresh SOURCES PER_SOURCE SEED
     python bench/memory_probe.py tavro|pure nodes DISTINCT CALLS SEED
 """
 
@@ -47,7 +48,10 @@ def _new_diff(impl: str):
     raise SystemExit(f"unknown implementation {impl!r}")
 
 
-def probe_edges(impl: str, sources: int, per_source: int, seed: int) -> dict:
+def probe_edges(impl: str, sources: int, per_source: int, seed: int, fresh: bool = False) -> dict:
+    """With `fresh`, every call passes new id objects (copies of the pool's),
+    as a program that decodes ids from a stream would, and what the peer
+    keeps of them is charged to it."""
     from workloads import make_ids, random_weight
 
     rng = random.Random(seed)
@@ -60,11 +64,14 @@ def probe_edges(impl: str, sources: int, per_source: int, seed: int) -> dict:
         targets = rng.choices(ids, k=per_source)
         pending += len(set(targets))
         for target in targets:
-            add_edge(source, target, random_weight(rng))
+            if fresh:
+                add_edge(bytes(memoryview(source)), bytes(memoryview(target)), random_weight(rng))
+            else:
+                add_edge(source, target, random_weight(rng))
     after = rss_bytes()
     return {
         "impl": impl,
-        "kind": "edges",
+        "kind": "edges-fresh" if fresh else "edges",
         "sources": sources,
         "calls": sources * per_source,
         "pending_edges": pending,
@@ -108,8 +115,8 @@ def main(argv: list[str]) -> None:
         raise SystemExit(__doc__)
     impl, kind, a, b, seed = argv[0], argv[1], int(argv[2]), int(argv[3]), int(argv[4])
     sys.path.insert(0, _HERE)
-    if kind == "edges":
-        result = probe_edges(impl, a, b, seed)
+    if kind in ("edges", "edges-fresh"):
+        result = probe_edges(impl, a, b, seed, fresh=kind == "edges-fresh")
     elif kind == "nodes":
         result = probe_nodes(impl, a, b, seed)
     else:

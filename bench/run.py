@@ -348,6 +348,7 @@ def bench_memory(sizes: wl.Sizes) -> list[dict]:
     jobs = [
         ("E", "edges", sizes.edge_sources, sizes.edges_per_source, SEED_EDGES),
         ("E big", "edges", sizes.big_sources, sizes.big_edges_per_source, SEED_BIG),
+        ("E, fresh ids", "edges-fresh", sizes.edge_sources, sizes.edges_per_source, SEED_EDGES),
         ("N", "nodes", sizes.node_ids, sizes.node_calls, SEED_NODES),
     ]
     out = []
@@ -355,9 +356,10 @@ def bench_memory(sizes: wl.Sizes) -> list[dict]:
         row = {"workload": label, "kind": kind}
         for impl in ("tavro", "pure"):
             r = memory_probe.measure(impl, kind, a, b, seed)
-            items = r["pending_edges"] if kind == "edges" else r["nodes"]
+            items = r["nodes"] if kind == "nodes" else r["pending_edges"]
             row["items"] = items
-            row["sources" if kind == "edges" else "calls"] = r.get("sources", r["calls"])
+            row["calls"] = r["calls"]
+            row["sources"] = r.get("sources")
             row["tavro_api" if impl == "tavro" else "pure"] = (r["rss_after"] - r["rss_before"]) / items
         out.append(row)
     return out
@@ -453,11 +455,11 @@ def build_rows(s: Samples, mem: list[dict], sizes: wl.Sizes, info: dict) -> list
     add("from_bytes", "per call", "pure", None, "")
     for m in mem:
         ratio = m["pure"] / m["tavro_api"]
-        what = "edge" if m["kind"] == "edges" else "node"
+        what = "node" if m["kind"] == "nodes" else "edge"
         where = (
-            f"{m['items']:,} edges/{m['sources']:,} sources"
-            if m["kind"] == "edges"
-            else f"{m['calls']:,} calls/{m['items']:,} nodes"
+            f"{m['calls']:,} calls/{m['items']:,} nodes"
+            if m["kind"] == "nodes"
+            else f"{m['items']:,} edges/{m['sources']:,} sources"
         )
         limit = 40 if m["kind"] == "edges" else None
         rows.append(
@@ -516,6 +518,36 @@ def print_table(rows: list[dict], sizes: wl.Sizes, runs: int) -> str:
     return text
 
 
+def markdown_table(rows: list[dict]) -> str:
+    """The rows as a Markdown table (one line per peer)."""
+    out = [
+        "| workload | tavro_api | peer | peer median | ratio | goal | |",
+        "|---|---:|---|---:|---:|---|---|",
+    ]
+    last = None
+    for r in rows:
+        memory = r["workload"].startswith("M ")
+        value = (lambda v: f"{v:.1f} B") if memory else fmt_time
+        first = r["workload"] != last
+        out.append(
+            "| "
+            + " | ".join(
+                (
+                    r["workload"] if first else "",
+                    value(r["tavro_api"]) if first else "",
+                    r["peer"],
+                    value(r["peer_value"]),
+                    f"{r['ratio']:.2f}x",
+                    r["goal"],
+                    "" if r["met"] is None else ("met" if r["met"] else "**missed**"),
+                )
+            )
+            + " |"
+        )
+        last = r["workload"]
+    return "\n".join(out)
+
+
 def load_average() -> list[float]:
     return list(os.getloadavg())
 
@@ -526,6 +558,7 @@ def main(argv=None) -> None:
     ap.add_argument("--runs", type=int, default=5, help="samples per figure (median is reported)")
     ap.add_argument("--json", default=os.path.join(_HERE, "results.json"), help="where to write the figures")
     ap.add_argument("--skip-memory", action="store_true", help="leave out the resident memory probes")
+    ap.add_argument("--markdown", help="also write the table as Markdown to this path")
     args = ap.parse_args(argv)
     sizes = wl.QUICK if args.quick else wl.FULL
     started = time.time()
@@ -586,6 +619,10 @@ def main(argv=None) -> None:
     }
     with open(args.json, "w") as f:
         json.dump(result, f, indent=1)
+    if args.markdown:
+        with open(args.markdown, "w") as f:
+            f.write(markdown_table(rows) + "\n")
+        print(f"Markdown table written to {args.markdown}")
     print(f"figures written to {args.json}")
 
 
