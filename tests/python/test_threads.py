@@ -330,6 +330,7 @@ def test_many_threads_reading_one_diff_while_another_changes_it():
             while True:
                 try:
                     d.add_edge(IDS[i % 12], IDS[(i + 1) % 12], Slow())
+                    time.sleep(0.0002)  # a window for the readers
                     break
                 except RuntimeError as error:
                     assert str(error) == "Already borrowed"
