@@ -152,8 +152,12 @@ class FlatTable {
     using const_iterator = Iterator<const value_type>;
 
     FlatTable() noexcept = default;
-    FlatTable(const FlatTable& other) : block_(copy_of(other.block_)) {}
-    FlatTable(FlatTable&& other) noexcept : block_(std::exchange(other.block_, nullptr)) {}
+    explicit FlatTable(const Hash& hash, const Eq& eq = Eq()) : hash_(hash), eq_(eq) {}
+    // Hasher and key-equal objects travel with the entries they placed.
+    FlatTable(const FlatTable& other)
+        : block_(copy_of(other.block_)), hash_(other.hash_), eq_(other.eq_) {}
+    FlatTable(FlatTable&& other) noexcept
+        : block_(std::exchange(other.block_, nullptr)), hash_(other.hash_), eq_(other.eq_) {}
     FlatTable& operator=(const FlatTable& other) {
         if (this != &other) {
             FlatTable copy(other);
@@ -165,12 +169,19 @@ class FlatTable {
         if (this != &other) {
             release();
             block_ = std::exchange(other.block_, nullptr);
+            hash_ = other.hash_;
+            eq_ = other.eq_;
         }
         return *this;
     }
     ~FlatTable() { release(); }
 
-    void swap(FlatTable& other) noexcept { std::swap(block_, other.block_); }
+    void swap(FlatTable& other) noexcept {
+        using std::swap;
+        swap(block_, other.block_);
+        swap(hash_, other.hash_);
+        swap(eq_, other.eq_);
+    }
 
     size_type size() const noexcept { return block_ != nullptr ? block_->size : 0; }
     bool empty() const noexcept { return size() == 0; }

@@ -42,6 +42,7 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq> {
 
   public:
     using mapped_type = V;
+    using Base::Base;
     using typename Base::iterator;
     using typename Base::value_type;
 
@@ -79,8 +80,11 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq> {
 
 template <class K, class Hash, class Eq = std::equal_to<K>>
 class FlatSet : public FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq> {
+    using Base = FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq>;
+
   public:
-    using typename FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq>::iterator;
+    using Base::Base;
+    using typename Base::iterator;
 
     std::pair<iterator, bool> insert(const K& key) { return this->emplace_with_key(key, key); }
     std::pair<iterator, bool> emplace(const K& key) { return insert(key); }

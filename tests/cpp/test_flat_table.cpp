@@ -333,6 +333,31 @@ TEST(FlatTableLifetime, MoveLeavesTheSourceEmptyAndUsable) {
     EXPECT_FALSE(target.contains(99));
 }
 
+TEST(FlatTableLifetime, StatefulHasherTravelsWithCopiesMovesAndSwaps) {
+    struct SeededHash {
+        std::uint64_t seed = 0;
+        std::uint64_t operator()(std::uint64_t key) const noexcept { return MixHash{}(key ^ seed); }
+    };
+    using SeededSet = FlatSet<std::uint64_t, SeededHash>;
+    SeededSet seeded(SeededHash{0x5eed});
+    for (std::uint64_t k = 0; k < 500; ++k) {
+        seeded.insert(k);
+    }
+    SeededSet other;
+    other.insert(1000);
+    SeededSet copy = seeded;
+    SeededSet assigned;
+    assigned = seeded;
+    other.swap(assigned);
+    SeededSet moved = std::move(copy);
+    for (const SeededSet* table : {&other, &moved}) {
+        for (std::uint64_t k = 0; k < 500; ++k) {
+            ASSERT_TRUE(table->contains(k)) << k;
+        }
+    }
+    EXPECT_TRUE(assigned.contains(1000));
+}
+
 TEST(FlatTableEquality, EqualityIgnoresOrderLayoutAndHistory) {
     Map forward;
     Map backward;
