@@ -8,6 +8,7 @@ seeds with that byte in front.
 """
 
 import pathlib
+import random
 import shutil
 import struct
 
@@ -138,6 +139,39 @@ ROUND_TRIP_JSON = [
 ]
 
 
+# Operation streams for fuzz_diff_operations: an op byte (mod 16: 0-3 add
+# node, 4-5 delete node, 6-10 add edge, 11-14 delete edge, 15 clear), then
+# its ids (one byte each from a pool, or 0xff and 16 raw bytes), update or
+# weight bytes.
+def op_stream(rng, count, ops):
+    out = bytearray()
+    for _ in range(count):
+        op = rng.choice(ops)
+        out.append(op)
+        if op < 4:
+            out += bytes([rng.randrange(80), 0x7F]) + bytes(rng.randrange(256) for _ in range(12))
+        elif op < 6:
+            out.append(rng.randrange(80))
+        elif op < 11:
+            out += bytes([rng.randrange(80), rng.randrange(80)]) + struct.pack("<f", rng.random())
+        elif op < 15:
+            out += bytes([rng.randrange(80), rng.randrange(80)])
+        else:
+            out.append(0)
+    return bytes(out)
+
+
+def operation_seeds():
+    rng = random.Random(7)
+    return {
+        "mixed": op_stream(rng, 300, list(range(16))),
+        "edges_then_node_deletes": op_stream(rng, 400, [6] * 9 + [4]),
+        "edge_adds_and_deletes": op_stream(rng, 500, [6, 11]),
+        "node_merges": op_stream(rng, 200, [0, 0, 0, 4]),
+        "raw_ids": bytes([6, 0xFF]) + bytes(range(16)) + bytes([0xFF]) + bytes(16) + b"\0\0\xc0\x7f",
+    }
+
+
 def write(target, seeds):
     folder = CORPUS / target
     if folder.exists():
@@ -153,6 +187,7 @@ def main():
     round_trip = {f"bytes_{n}": b"\x00" + BYTES_SEEDS[n] for n in ROUND_TRIP_BYTES}
     round_trip.update({f"json_{n}": b"\x01" + JSON_SEEDS[n] for n in ROUND_TRIP_JSON})
     write("fuzz_round_trip", round_trip)
+    write("fuzz_diff_operations", operation_seeds())
 
 
 if __name__ == "__main__":

@@ -13,7 +13,7 @@
 # with build/fuzz/bin/<target> <file>. The working corpus lives under
 # build/fuzz/work/ and is not committed; fuzz/corpus/ holds the seeds.
 #
-# Environment: CXX (default clang++), FUZZ_TARGETS (default: all three).
+# Environment: CXX (default clang++), FUZZ_TARGETS (default: all four).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -23,7 +23,7 @@ case "$SECONDS_PER_TARGET" in
 esac
 
 CXX=${CXX:-clang++}
-TARGETS=${FUZZ_TARGETS:-"fuzz_bytes_reader fuzz_node_update_json fuzz_round_trip"}
+TARGETS=${FUZZ_TARGETS:-"fuzz_bytes_reader fuzz_node_update_json fuzz_round_trip fuzz_diff_operations"}
 OUT=$ROOT/build/fuzz
 
 # -fsized-deallocation: the core's tables return memory with the sized form
@@ -66,19 +66,21 @@ write_build_file() {
 # run_target NAME: one campaign; prints its figures; returns libFuzzer's status.
 run_target() {
     local target=$1 work=$OUT/work/$1 artifacts=$OUT/artifacts/$1/ log=$OUT/logs/$1.log
-    local dict_args=()
+    local dict_args=() max_len=8192
     rm -rf "$work"
     mkdir -p "$work" "$artifacts" "$OUT/logs"
     cp "$ROOT/fuzz/corpus/$target/"* "$work/"
     case "$target" in
         fuzz_node_update_json | fuzz_round_trip)
             dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
+        # A few hundred operations per input, each checked against a reference.
+        fuzz_diff_operations) max_len=2048 ;;
     esac
     log "fuzzing $target for ${SECONDS_PER_TARGET}s"
     local status=0
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         nice -n 10 "$OUT/bin/$target" "$work" "${dict_args[@]}" \
-        -max_total_time="$SECONDS_PER_TARGET" -max_len=8192 -timeout=10 \
+        -max_total_time="$SECONDS_PER_TARGET" -max_len="$max_len" -timeout=10 \
         -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$artifacts" \
         >"$log" 2>&1 || status=$?
     local runs rate
