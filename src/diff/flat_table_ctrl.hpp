@@ -32,11 +32,22 @@ inline Ctrl h2_of(std::uint64_t hash) noexcept {
     return static_cast<Ctrl>(hash & 0x7f);
 }
 
-// Multiply-shift range reduction: maps the hash onto [0, capacity) for any
-// capacity, so capacities need not be powers of two.
+// Maps the hash onto [0, capacity) for any capacity (multiply-shift range
+// reduction), so capacities need not be powers of two.
+//
+// A table is walked in slot order, which follows home positions. Were the
+// home the plain multiply-shift of the hash, inserting one table's walk into
+// a smaller table that grows as it goes would feed it keys sorted by home
+// and pile them all up at its start: quadratic time. So the hash is first
+// scrambled by a bijection keyed on the capacity, which makes the home
+// positions of tables of different sizes unrelated while staying a pure
+// function of key and capacity (walk order still depends on history only).
 inline std::size_t home_of(std::uint64_t hash, std::size_t capacity) noexcept {
     __extension__ using U128 = unsigned __int128;
-    return static_cast<std::size_t>((static_cast<U128>(hash) * capacity) >> 64);
+    std::uint64_t scrambled = hash ^ (static_cast<std::uint64_t>(capacity) * 0x9e3779b97f4a7c15ULL);
+    scrambled *= 0xbf58476d1ce4e5b9ULL;
+    scrambled ^= scrambled >> 31;
+    return static_cast<std::size_t>((static_cast<U128>(scrambled) * capacity) >> 64);
 }
 
 // Bit i set = byte i of the group matched.
