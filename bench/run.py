@@ -469,19 +469,33 @@ def build_rows(s: Samples, mem: list[dict], sizes: wl.Sizes, info: dict) -> list
             if m["kind"] == "nodes"
             else f"{m['items']:,} edges/{m['sources']:,} sources"
         )
-        limit = 40 if m["kind"] == "edges" else None
+        goal = m["kind"] == "edges"
+        row = {
+            "workload": f"M {m['workload']} bytes/{what} ({where})",
+            "unit": f"bytes per {what}",
+            "tavro_api": m["tavro_api"],
+        }
         rows.append(
-            {
-                "workload": f"M {m['workload']} bytes/{what} ({where})",
-                "unit": f"bytes per {what}",
-                "tavro_api": m["tavro_api"],
-                "peer": "pure",
-                "peer_value": m["pure"],
-                "ratio": ratio,
-                "goal": "<= 40 B and <= 1/3 of peer" if limit else "",
-                "met": (m["tavro_api"] <= limit and ratio >= 3) if limit else None,
-            }
+            dict(
+                row,
+                peer="pure",
+                peer_value=m["pure"],
+                ratio=ratio,
+                goal="<= 1/3 of the peer's" if goal else "",
+                met=ratio >= 3 if goal else None,
+            )
         )
+        if goal:
+            rows.append(
+                dict(
+                    row,
+                    peer="limit",
+                    peer_value=40.0,
+                    ratio=40.0 / m["tavro_api"],
+                    goal="<= 40 B per edge",
+                    met=m["tavro_api"] <= 40.0,
+                )
+            )
     return rows
 
 
@@ -520,7 +534,8 @@ def print_table(rows: list[dict], sizes: wl.Sizes, runs: int) -> str:
         if i == 0:
             lines.append("  ".join("-" * w for w in widths))
     lines.append("ratio = peer median / tavro_api median (how many times faster or smaller tavro_api is);")
-    lines.append("for 'copy' it is copy time / to_bytes time, so 0.25 means to_bytes takes 4 copies.")
+    lines.append("for 'copy' it is copy time / to_bytes time, so 0.25 means to_bytes takes 4 copies;")
+    lines.append("for 'limit' it is the goal's limit / tavro_api's figure (met when at least 1).")
     text = "\n".join(lines)
     print(text)
     return text
