@@ -19,6 +19,13 @@ namespace tavro {
 // Writes a diff in two steps so that a caller can put the bytes straight into
 // storage of its own (a Python bytes object) without an extra copy: prepare
 // builds the JSON texts and measures the exact length, write_to fills it.
+// The JSON texts of a diff's node changes, end to end in walk order: the text
+// of the i-th node ends at ends[i] and starts where the one before ends.
+struct NodeTexts {
+    std::string arena;
+    std::vector<std::size_t> ends;
+};
+
 class GraphDiffEncoder {
   public:
     // Keeps a reference to `diff`: it must stay alive and unchanged until the
@@ -34,12 +41,12 @@ class GraphDiffEncoder {
     Result<void> write_to(std::uint8_t* dest) const;
 
   private:
-    GraphDiffEncoder(const Diff& diff, HashMap<Uuid, std::string> texts, std::size_t size)
+    GraphDiffEncoder(const Diff& diff, NodeTexts texts, std::size_t size)
         : diff_(&diff), texts_(std::move(texts)), size_(size) {}
 
     const Diff* diff_;
     // The JSON text of each node change, made before anything is measured.
-    HashMap<Uuid, std::string> texts_;
+    NodeTexts texts_;
     std::size_t size_;
 };
 

@@ -16,27 +16,23 @@ namespace {
 
 using namespace byte_layout;
 
-// Most node changes fit in this without the text buffer growing.
-constexpr std::size_t kJsonTextStartRoom = 128;
-
-HashMap<Uuid, std::string> node_texts(const Diff& diff) {
-    HashMap<Uuid, std::string> texts;
-    texts.reserve(diff.new_or_updated_nodes.size());
+// Every node change's JSON text, in the walk order of the node container, laid
+// end to end in one buffer: one allocation for all texts instead of one per
+// node, and no map to find them again (they are written in the same order).
+NodeTexts node_texts(const Diff& diff) {
+    NodeTexts texts;
+    texts.ends.reserve(diff.new_or_updated_nodes.size());
     for (const auto& entry : diff.new_or_updated_nodes) {
-        std::string text;
-        text.reserve(kJsonTextStartRoom);
-        write_node_update_json(entry.second, text);
-        texts.try_emplace(entry.first, std::move(text));
+        write_node_update_json(entry.second, texts.arena);
+        texts.ends.push_back(texts.arena.size());
     }
     return texts;
 }
 
-CheckedLength measure(const HashMap<Uuid, std::string>& texts, const Diff& diff) {
+CheckedLength measure(const NodeTexts& texts, const Diff& diff) {
     CheckedLength length(kSectionCountsSize);
-    for (const auto& entry : texts) {
-        length.add(kNodeEntryHeadSize);
-        length.add(entry.second.size());
-    }
+    length.add_blocks(texts.ends.size(), kNodeEntryHeadSize);
+    length.add(texts.arena.size());
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
     for (const auto& entry : diff.edges.new_or_updated) {
         length.add(kSourceHeadSize);
@@ -58,21 +54,26 @@ bool write_count(ByteWriter& out, std::size_t count) {
     return true;
 }
 
-bool write_node_changes(ByteWriter& out, const HashMap<Uuid, std::string>& texts) {
-    if (!write_count(out, texts.size())) {
+bool write_node_changes(ByteWriter& out, const HashMap<Uuid, NodeUpdate>& nodes,
+                        const NodeTexts& texts) {
+    if (nodes.size() != texts.ends.size() || !write_count(out, nodes.size())) {
         return false;
     }
-    for (const auto& [id, text] : texts) {
+    std::size_t index = 0;
+    std::size_t start = 0;
+    for (const auto& entry : nodes) {
+        const std::size_t end = texts.ends[index++];
         std::uint8_t* head = out.claim(kNodeEntryHeadSize);
         if (head == nullptr) {
             return false;
         }
-        put::count(put::id(head, id), text.size());
-        std::uint8_t* body = out.claim(text.size());
+        put::count(put::id(head, entry.first), end - start);
+        std::uint8_t* body = out.claim(end - start);
         if (body == nullptr) {
             return false;
         }
-        std::memcpy(body, text.data(), text.size());
+        std::memcpy(body, texts.arena.data() + start, end - start);
+        start = end;
     }
     return true;
 }
@@ -136,7 +137,7 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 }  // namespace
 
 Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
-    HashMap<Uuid, std::string> texts = node_texts(diff);
+    NodeTexts texts = node_texts(diff);
     const CheckedLength length = measure(texts, diff);
     if (length.overflowed()) {
         return Error{"graph diff too large to write: its byte length does not fit in memory"};
@@ -146,7 +147,7 @@ Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
 
 Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
     ByteWriter out(dest, size_);
-    const bool written = write_node_changes(out, texts_) &&
+    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, texts_) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);
