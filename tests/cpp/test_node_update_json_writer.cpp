@@ -1,85 +1,62 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
+#include <random>
 #include <string>
+#include <vector>
 
-#include "node_update/node_update_json.hpp"
+#include "node_update/float_text.hpp"
+#include "test_support.hpp"
 
 namespace tavro {
 namespace {
 
-std::string json_of(const NodeUpdate& update) {
-    std::string text;
-    write_node_update_json(update, text);
-    return text;
-}
+using testing::json_of;
+using testing::update_of;
 
-NodeUpdate full_update() {
-    NodeUpdate u;
-    u.label = "L";
-    u.size = 2.5f;
-    u.url = "http://x/y";
-    u.red = 0;
-    u.green = 9;
-    u.blue = 255;
-    u.show_label = true;
-    return u;
-}
-
-TEST(NodeUpdateJsonWriter, EmptyUpdateIsTwoBraces) {
-    EXPECT_EQ(json_of(NodeUpdate{}), "{}");
-}
-
-TEST(NodeUpdateJsonWriter, AllFieldsInPositionOrderWithoutWhitespace) {
-    EXPECT_EQ(json_of(full_update()),
-              R"({"label":"L","size":2.5,"url":"http://x/y","red":0,"green":9,"blue":255,)"
-              R"("showLabel":true})");
-}
-
-TEST(NodeUpdateJsonWriter, FourFieldsAreFiftyThreeCharacters) {
-    NodeUpdate u;
-    u.label = "Ab";
-    u.size = 1.5f;
-    u.red = 255;
-    u.show_label = false;
-    const std::string text = json_of(u);
-    EXPECT_EQ(text, R"({"label":"Ab","size":1.5,"red":255,"showLabel":false})");
-    EXPECT_EQ(text.size(), 53u);
-}
-
-TEST(NodeUpdateJsonWriter, FirstPresentMemberHasNoComma) {
-    NodeUpdate only_last;
-    only_last.show_label = false;
-    EXPECT_EQ(json_of(only_last), R"({"showLabel":false})");
-    NodeUpdate middle;
-    middle.url = "";
-    middle.green = 100;
-    EXPECT_EQ(json_of(middle), R"({"url":"","green":100})");
-}
-
-TEST(NodeUpdateJsonWriter, AppendsAfterWhatTheBufferHolds) {
+TEST(NodeUpdateJsonWriter, MembersInFieldOrderWithoutWhitespace) {
+    const struct {
+        const char* read;
+        const char* written;
+    } rows[] = {
+        {"{}", "{}"},
+        {R"({"showLabel":true,"blue":255,"green":9,"red":0,"url":"http://x/y","size":2.5,
+            "label":"L"})",
+         R"({"label":"L","size":2.5,"url":"http://x/y","red":0,"green":9,"blue":255,)"
+         R"("showLabel":true})"},
+        {R"({"showLabel":false,"red":255,"size":1.5,"label":"Ab"})",
+         R"({"label":"Ab","size":1.5,"red":255,"showLabel":false})"},  // 53 characters
+        {R"({"showLabel":false})", R"({"showLabel":false})"},
+        {R"({"green":100,"url":""})", R"({"url":"","green":100})"},
+        {R"({"red":7,"green":42,"blue":128})", R"({"red":7,"green":42,"blue":128})"},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(json_of(update_of(row.read)), row.written);
+    }
+    // Appends after what the buffer holds.
     std::string text = "prefix";
-    write_node_update_json(full_update(), text);
+    write_node_update_json(update_of(rows[1].read), text);
     write_node_update_json(NodeUpdate{}, text);
-    EXPECT_EQ(text, "prefix" + json_of(full_update()) + "{}");
+    EXPECT_EQ(text, std::string("prefix") + rows[1].written + "{}");
 }
 
-TEST(NodeUpdateJsonWriter, NonFiniteSizeIsWrittenAsNull) {
+TEST(NodeUpdateJsonWriter, NonFiniteSizeIsWrittenAsNullAndReadsBackAbsent) {
     for (const float size :
          {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
           -std::numeric_limits<float>::infinity()}) {
-        NodeUpdate u;
+        NodeUpdate u = update_of(R"({"red":1})");
         u.size = size;
-        u.red = 1;
         EXPECT_EQ(json_of(u), R"({"size":null,"red":1})");
-        const auto read = read_node_update_json(json_of(u));
-        ASSERT_TRUE(read.ok());
-        EXPECT_FALSE(read.value().size.has_value());
+        EXPECT_EQ(update_of(json_of(u)), update_of(R"({"red":1})"));
     }
 }
 
-TEST(NodeUpdateJsonWriterStrings, EscapeTableForEveryAsciiCharacter) {
+TEST(NodeUpdateJsonWriter, EscapeTableForEveryAsciiCharacter) {
     static const char* const control_escapes[32] = {
         "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
         "\\b",     "\\t",     "\\n",     "\\u000b", "\\f",     "\\r",     "\\u000e", "\\u000f",
@@ -88,62 +65,190 @@ TEST(NodeUpdateJsonWriterStrings, EscapeTableForEveryAsciiCharacter) {
     for (int c = 0; c < 128; ++c) {
         NodeUpdate u;
         u.label = std::string(1, static_cast<char>(c));
-        std::string expected = c < 32      ? control_escapes[c]
-                               : c == '"'  ? "\\\""
-                               : c == '\\' ? "\\\\"
-                                           : std::string(1, static_cast<char>(c));
+        const std::string expected = c < 32      ? control_escapes[c]
+                                     : c == '"'  ? "\\\""
+                                     : c == '\\' ? "\\\\"
+                                                 : *u.label;
         EXPECT_EQ(json_of(u), R"({"label":")" + expected + "\"}") << "character " << c;
     }
-}
-
-TEST(NodeUpdateJsonWriterStrings, SolidusDeleteAndNonAsciiStayRaw) {
+    // Solidus, delete and non-ASCII stay raw.
     NodeUpdate u;
     u.url = "a/b\x7f\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80";
     EXPECT_EQ(json_of(u), "{\"url\":\"a/b\x7f\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"}");
 }
 
-TEST(NodeUpdateJsonWriterStrings, QuoteBackslashTabControlAndAccentRoundTrip) {
-    NodeUpdate u;
-    u.label = "\"\\\t\x01\xc3\xa9";
-    const std::string text = json_of(u);
-    EXPECT_EQ(text, "{\"label\":\"\\\"\\\\\\t\\u0001\xc3\xa9\"}");
-    const auto read = read_node_update_json(text);
-    ASSERT_TRUE(read.ok()) << read.error().description;
-    EXPECT_EQ(read.value(), u);
-}
-
-TEST(NodeUpdateJsonWriterStrings, EveryByteValueRoundTrips) {
-    // All 256 byte values in one text, made valid UTF-8 by pairing the high
-    // bytes as two-byte sequences of U+0080 to U+00FF.
-    std::string all;
-    for (int c = 0; c < 128; ++c) {
-        all += static_cast<char>(c);
-    }
-    for (int c = 128; c < 256; ++c) {
-        all += static_cast<char>(0xc0 | (c >> 6));
-        all += static_cast<char>(0x80 | (c & 0x3f));
-    }
-    NodeUpdate u = full_update();
-    u.label = all;
-    u.url = all + all;
-    const auto read = read_node_update_json(json_of(u));
-    ASSERT_TRUE(read.ok()) << read.error().description;
-    EXPECT_EQ(read.value(), u);
-}
-
 TEST(NodeUpdateJsonWriter, ColoursInPlainDecimalRoundTrip) {
+    NodeUpdate u;
     for (int v = 0; v < 256; ++v) {
-        NodeUpdate u;
         u.red = static_cast<std::uint8_t>(v);
         u.green = static_cast<std::uint8_t>(255 - v);
         u.blue = static_cast<std::uint8_t>(v / 3);
-        const std::string text = json_of(u);
-        EXPECT_EQ(text, "{\"red\":" + std::to_string(v) + ",\"green\":" + std::to_string(255 - v) +
-                            ",\"blue\":" + std::to_string(v / 3) + "}");
-        const auto read = read_node_update_json(text);
-        ASSERT_TRUE(read.ok()) << text;
-        EXPECT_EQ(read.value(), u) << text;
+        EXPECT_EQ(update_of(json_of(u)), u) << v;
     }
+}
+
+std::string text_of(float value) {
+    char chars[max_float32_text_size];
+    return std::string(chars, write_float32_text(value, chars));
+}
+
+float parse_float(const std::string& text) {
+    float value = 0.0f;
+    std::from_chars(text.data(), text.data() + text.size(), value);
+    return value;
+}
+
+float from_bits(std::uint32_t bits) {
+    return std::bit_cast<float>(bits);
+}
+
+// Each text is written back exactly from the float it reads as. Layouts:
+// digits, zeros, ".0" (e >= 0, k <= 13); a point inside the digits
+// (0 < k <= 13); a leading "0." (-6 < k <= 0); one or several digits with an
+// exponent; signs and zeros.
+TEST(FloatTextLayout, EachRowOfTheLayoutTable) {
+    const char* const texts[] = {
+        "1.0",       "100.0",  "16777216.0", "1000000000000.0", "1200000000000.0", "1.5",  "123.25",
+        "8388607.5", "0.5",    "0.001",      "0.000001",        "0.0000015",       "1e-7", "1e13",
+        "1e-45",     "1.5e-7", "1.5e13",     "3.4028235e38",    "1.1754944e-38",   "0.0",  "-0.0",
+        "-1.5",      "-1e-7",  "-0.000001"};
+    for (const std::string text : texts) {
+        EXPECT_EQ(text_of(parse_float(text)), text);
+    }
+    // Nine digits behind five zeros, negative: the longest layout.
+    const std::string longest = text_of(-std::nextafter(0.00001f, 0.0f));
+    EXPECT_EQ(longest.rfind("-0.00000", 0), 0u) << longest;
+    EXPECT_LE(longest.size(), max_float32_text_size);
+}
+
+// The significant digits of a written size: no sign, point, exponent, or
+// leading and trailing zeros.
+std::string significant_digits(const std::string& text) {
+    std::string digits;
+    for (const char c : text.substr(0, text.find('e'))) {
+        if (c >= '0' && c <= '9') {
+            digits += c;
+        }
+    }
+    digits.erase(0, digits.find_first_not_of('0'));
+    digits.erase(digits.find_last_not_of('0') + 1);
+    return digits;
+}
+
+std::string scientific(float value) {
+    char chars[64];
+    return std::string(
+        chars,
+        std::to_chars(chars, chars + sizeof chars, value, std::chars_format::scientific).ptr);
+}
+
+// Every written size reads back, through the node update reader, as the same
+// 32-bit pattern.
+void expect_reads_back(float value, std::string& buffer) {
+    NodeUpdate update;
+    update.size = value;
+    buffer.clear();
+    write_node_update_json(update, buffer);
+    const auto read = read_node_update_json(buffer);
+    ASSERT_TRUE(read.ok()) << buffer << ": " << read.error().description;
+    ASSERT_TRUE(read.value().size.has_value()) << buffer;
+    ASSERT_EQ(std::bit_cast<std::uint32_t>(*read.value().size), std::bit_cast<std::uint32_t>(value))
+        << buffer;
+}
+
+std::vector<float> sweep_values() {
+    std::vector<float> values;
+    // Every exponent, with the smallest, largest and a middle significand.
+    for (std::uint32_t exponent = 0; exponent < 255; ++exponent) {
+        for (const std::uint32_t significand : {0u, 1u, 0x400000u, 0x7fffffu, 0x2aaaaau}) {
+            values.push_back(from_bits(exponent << 23 | significand));
+        }
+    }
+    // Subnormals from the smallest upwards, and the largest ones.
+    for (std::uint32_t bits = 1; bits < 5000; ++bits) {
+        values.push_back(from_bits(bits));
+        values.push_back(from_bits(0x800000u - bits));
+    }
+    for (int p = -45; p <= 38; ++p) {
+        values.push_back(parse_float("1e" + std::to_string(p)));
+    }
+    for (int p = -149; p <= 127; ++p) {
+        values.push_back(std::ldexp(1.0f, p));
+    }
+    std::mt19937 random(20240611u);
+    for (int i = 0; i < 300000; ++i) {
+        const float value = from_bits(static_cast<std::uint32_t>(random()));
+        if (std::isfinite(value)) {
+            values.push_back(value);
+        }
+    }
+    const std::size_t positives = values.size();
+    for (std::size_t i = 0; i < positives; ++i) {
+        values.push_back(-values[i]);
+    }
+    return values;
+}
+
+// Read back bit for bit, with the fewest digits, and among equally short
+// digit strings that read back the one nearest the exact value (checked
+// against the same-length neighbours d-1 and d+1).
+TEST(FloatTextSweep, ReadsBackBitExactShortestAndNearest) {
+    std::string buffer;
+    int contested = 0;
+    for (const float value : sweep_values()) {
+        expect_reads_back(value, buffer);
+        if (::testing::Test::HasFatalFailure()) {
+            return;
+        }
+        if (value == 0.0f) {
+            continue;
+        }
+        const std::string shortest = scientific(std::fabs(value));
+        const std::string digits = significant_digits(text_of(value));
+        ASSERT_EQ(digits.size(), significant_digits(shortest).size()) << buffer;
+        if (value < 0.0f) {
+            continue;
+        }
+        const int e = std::stoi(shortest.substr(shortest.find('e') + 1)) + 1 -
+                      static_cast<int>(digits.size());
+        const long long d = std::stoll(digits);
+        const long double exact = value;
+        const long double chosen =
+            std::strtold((digits + "e" + std::to_string(e)).c_str(), nullptr);
+        for (const long long neighbour : {d - 1, d + 1}) {
+            const std::string text = std::to_string(neighbour) + "e" + std::to_string(e);
+            if (neighbour == 0 || std::to_string(neighbour).size() != digits.size() ||
+                parse_float(text) != value) {
+                continue;
+            }
+            ++contested;
+            EXPECT_LE(std::fabs(chosen - exact),
+                      std::fabs(std::strtold(text.c_str(), nullptr) - exact))
+                << shortest << " written with digits " << digits << ", but " << text
+                << " is nearer";
+        }
+    }
+    // The smallest subnormal alone has two: 1e-45 and 2e-45 both read back.
+    EXPECT_GT(contested, 0);
+}
+
+// All 2^32 patterns read back; opt in with TAVRO_EXHAUSTIVE=1 (some tens of
+// minutes of one core).
+TEST(FloatTextSweep, EveryBitPatternWhenRequested) {
+    const char* flag = std::getenv("TAVRO_EXHAUSTIVE");
+    if (flag == nullptr || std::string(flag) != "1") {
+        GTEST_SKIP() << "set TAVRO_EXHAUSTIVE=1 to check all 2^32 patterns";
+    }
+    std::string buffer;
+    std::uint32_t bits = 0;
+    do {
+        if (std::isfinite(from_bits(bits))) {
+            expect_reads_back(from_bits(bits), buffer);
+            if (::testing::Test::HasFatalFailure()) {
+                return;
+            }
+        }
+    } while (++bits != 0);
 }
 
 }  // namespace
