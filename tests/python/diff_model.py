@@ -1,5 +1,6 @@
 """A small pure-Python model of the graph diff's rules, for comparing against
-PyGraphDiff, and helpers that read a PyGraphDiff into the same shape.
+PyGraphDiff, helpers that read a PyGraphDiff into the same shape, and values
+that convert through the number protocols, shared by the boundary tests.
 
 Ids are 16-byte ``bytes`` going in and their hyphenated lower-case hex text
 coming out, exactly as PyGraphDiff takes and lists them. Weights and sizes are
@@ -9,7 +10,15 @@ narrowed to 32-bit floats the way the module narrows them.
 import math
 import struct
 
-NODE_FIELDS = ("label", "url", "size", "red", "green", "blue", "show_label")
+FIELDS = {  # the node fields, in the order they are written, and their conversions
+    "label": str,
+    "url": str,
+    "size": lambda value: f32(float(value)),
+    "red": int,
+    "green": int,
+    "blue": int,
+    "show_label": bool,
+}
 
 
 def id_text(raw: bytes) -> str:
@@ -54,18 +63,7 @@ class DiffModel:
 
     def add_node(self, node_id, update):
         merged = self.nodes.setdefault(node_id, {})
-        for key in NODE_FIELDS:
-            if key in update:
-                value = update[key]
-                if key == "size":
-                    value = f32(float(value))
-                elif key in ("red", "green", "blue"):
-                    value = int(value)
-                elif key == "show_label":
-                    value = bool(value)
-                else:
-                    value = str(value)
-                merged[key] = value
+        merged.update((key, conv(update[key])) for key, conv in FIELDS.items() if key in update)
         self.deleted.discard(node_id)
 
     def delete_node(self, node_id):
@@ -99,39 +97,44 @@ class DiffModel:
 
     def snapshot(self):
         """The model in the shape `snapshot(PyGraphDiff)` gives."""
-        nodes = {}
-        for node_id, fields in self.nodes.items():
-            written = {key: fields[key] for key in NODE_FIELDS if key in fields}
-            nodes[id_text(node_id)] = canon_update(written)
-        edges = {
-            id_text(source): {id_text(t): canon_float(w) for t, w in targets.items()}
-            for source, targets in self.edges.items()
-            if targets
-        }
-        deleted_edges = {
-            id_text(source): sorted(id_text(t) for t in targets)
-            for source, targets in self.deleted_edges.items()
-            if targets
-        }
-        return {
-            "nodes": nodes,
-            "deleted_nodes": sorted(id_text(n) for n in self.deleted),
-            "edges": edges,
-            "deleted_edges": deleted_edges,
-            "num_nodes": len(self.nodes) + len(self.deleted),
-            "num_edges": len(self.edges) + len(self.deleted_edges),
-        }
+        return canonical(
+            {id_text(n): {k: f[k] for k in FIELDS if k in f} for n, f in self.nodes.items()},
+            [id_text(n) for n in self.deleted],
+            {
+                id_text(s): {id_text(t): w for t, w in ts.items()}
+                for s, ts in self.edges.items()
+                if ts  # an emptied inner map is counted, not listed
+            },
+            {id_text(s): [id_text(t) for t in ts] for s, ts in self.deleted_edges.items()},
+            len(self.nodes) + len(self.deleted),
+            len(self.edges) + len(self.deleted_edges),
+        )
+
+
+def canonical(nodes, deleted_nodes, edges, deleted_edges, num_nodes, num_edges):
+    """Listings and counts in an order-free comparable shape."""
+    return {
+        "nodes": {key: canon_update(update) for key, update in nodes.items()},
+        "deleted_nodes": sorted(deleted_nodes),
+        "edges": {s: {t: canon_float(w) for t, w in inner.items()} for s, inner in edges.items()},
+        "deleted_edges": {source: sorted(targets) for source, targets in deleted_edges.items()},
+        "num_nodes": num_nodes,
+        "num_edges": num_edges,
+    }
 
 
 def snapshot(diff):
     """Everything a PyGraphDiff lists and counts, in an order-free comparable
     shape. Also checks the result types on the way."""
-    nodes = diff.new_or_updated_nodes()
-    deleted_nodes = diff.deleted_nodes()
-    edges = diff.new_or_updated_edges()
-    deleted_edges = diff.deleted_edges()
-    num_nodes = diff.num_nodes()
-    num_edges = diff.num_edges()
+    listings = (
+        diff.new_or_updated_nodes(),
+        diff.deleted_nodes(),
+        diff.new_or_updated_edges(),
+        diff.deleted_edges(),
+        diff.num_nodes(),
+        diff.num_edges(),
+    )
+    nodes, deleted_nodes, edges, deleted_edges, num_nodes, num_edges = listings
     assert type(nodes) is dict and type(edges) is dict and type(deleted_edges) is dict
     assert type(deleted_nodes) is list
     assert type(num_nodes) is int and type(num_edges) is int
@@ -141,14 +144,42 @@ def snapshot(diff):
         assert type(inner) is dict and inner
     for targets in deleted_edges.values():
         assert type(targets) is list and targets
-    return {
-        "nodes": {key: canon_update(update) for key, update in nodes.items()},
-        "deleted_nodes": sorted(deleted_nodes),
-        "edges": {
-            source: {target: canon_float(w) for target, w in inner.items()}
-            for source, inner in edges.items()
-        },
-        "deleted_edges": {source: sorted(targets) for source, targets in deleted_edges.items()},
-        "num_nodes": num_nodes,
-        "num_edges": num_edges,
-    }
+    return canonical(*listings)
+
+
+class FloatLike:
+    def __init__(self, value):
+        self.value = value
+
+    def __float__(self):
+        return self.value
+
+
+class IndexLike:
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class Raises:
+    """Fails both float and integer conversion with the given exception."""
+
+    def __init__(self, error):
+        self.error = error
+
+    def __float__(self):
+        raise self.error
+
+    def __index__(self):
+        raise self.error
+
+
+class TypeErrorSubclass(TypeError):
+    pass
+
+
+class Unprintable:
+    def __str__(self):
+        raise RuntimeError("no text")
