@@ -6,12 +6,13 @@ cd "$ROOT"
 log() { printf '\n== %s\n' "$*"; }
 
 # System packages the tests need: GoogleTest for the C++ tests, clang for the
-# fuzzers. Installed with apt when missing (CI runs as root on a new machine).
+# fuzzers, valgrind for the memcheck run. Installed with apt when missing (CI runs as root on a new machine).
 ensure_system_packages() {
     local missing=()
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     command -v clang++ >/dev/null 2>&1 || missing+=(clang)
     command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+    command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
     if [ ${#missing[@]} -gt 0 ]; then
         log "installing ${missing[*]}"
         if [ "$(id -u)" != 0 ]; then

@@ -7,8 +7,11 @@
 #   scripts/test.sh --sanitize   only the sanitizer mode
 #   scripts/test.sh --sdist      only the test of the source distribution
 #
+#   scripts/test.sh --fuzz       only the fuzzers (60 s per target)
+#
 # "Everything" is: the fast set, the Python tests on CPython 3.13, the test of
-# the source distribution in a fresh environment, and the sanitizer mode.
+# the source distribution in a fresh environment, the sanitizer mode, a
+# memcheck run under valgrind, and each fuzzer for a minute.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -121,10 +124,20 @@ sanitize_mode() {
 
 ensure_system_packages
 case "$MODE" in
-    all) normal_mode; python_version_mode 3.13; sdist_mode; sanitize_mode ;;
+    all)
+        normal_mode
+        python_version_mode 3.13
+        sdist_mode
+        sanitize_mode
+        log "valgrind memcheck"
+        bash scripts/valgrind_check.sh
+        log "fuzzing"
+        bash scripts/fuzz.sh 60
+        ;;
     --fast) normal_mode ;;
     --sanitize) sanitize_mode ;;
     --sdist) sdist_mode ;;
-    *) echo "usage: $0 [--fast|--sanitize|--sdist]" >&2; exit 2 ;;
+    --fuzz) bash scripts/fuzz.sh 60 ;;
+    *) echo "usage: $0 [--fast|--sanitize|--sdist|--fuzz]" >&2; exit 2 ;;
 esac
 log "all tests passed"
