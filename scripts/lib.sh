@@ -11,6 +11,8 @@ ensure_system_packages() {
     local missing=()
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     command -v clang++ >/dev/null 2>&1 || missing+=(clang)
+    compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
+        missing+=(libclang-rt-14-dev)
     command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
     command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
     if [ ${#missing[@]} -gt 0 ]; then
