@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 #include <random>
@@ -46,29 +47,26 @@ TEST(NodeUpdateJsonWriter, MembersInFieldOrderWithoutWhitespace) {
 }
 
 TEST(NodeUpdateJsonWriter, NonFiniteSizeIsWrittenAsNullAndReadsBackAbsent) {
-    for (const float size :
-         {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-          -std::numeric_limits<float>::infinity()}) {
-        NodeUpdate u = update_of(R"({"red":1})");
+    NodeUpdate u = update_of(R"({"red":1})");
+    for (const float size : {NAN, INFINITY, -INFINITY}) {
         u.size = size;
         EXPECT_EQ(json_of(u), R"({"size":null,"red":1})");
-        EXPECT_EQ(update_of(json_of(u)), update_of(R"({"red":1})"));
+        EXPECT_FALSE(update_of(json_of(u)).size.has_value());
     }
 }
 
 TEST(NodeUpdateJsonWriter, EscapeTableForEveryAsciiCharacter) {
-    static const char* const control_escapes[32] = {
-        "\\u0000", "\\u0001", "\\u0002", "\\u0003", "\\u0004", "\\u0005", "\\u0006", "\\u0007",
-        "\\b",     "\\t",     "\\n",     "\\u000b", "\\f",     "\\r",     "\\u000e", "\\u000f",
-        "\\u0010", "\\u0011", "\\u0012", "\\u0013", "\\u0014", "\\u0015", "\\u0016", "\\u0017",
-        "\\u0018", "\\u0019", "\\u001a", "\\u001b", "\\u001c", "\\u001d", "\\u001e", "\\u001f"};
+    const std::string named[] = {"\\b", "\\t", "\\n", "\\u000b", "\\f", "\\r"};
     for (int c = 0; c < 128; ++c) {
         NodeUpdate u;
         u.label = std::string(1, static_cast<char>(c));
-        const std::string expected = c < 32      ? control_escapes[c]
-                                     : c == '"'  ? "\\\""
-                                     : c == '\\' ? "\\\\"
-                                                 : *u.label;
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "\\u%04x", c);
+        const std::string expected = c >= 8 && c <= 13 ? named[c - 8]
+                                     : c < 32          ? hex
+                                     : c == '"'        ? "\\\""
+                                     : c == '\\'       ? "\\\\"
+                                                       : *u.label;
         EXPECT_EQ(json_of(u), R"({"label":")" + expected + "\"}") << "character " << c;
     }
     // Solidus, delete and non-ASCII stay raw.
@@ -158,7 +156,8 @@ void expect_reads_back(float value, std::string& buffer) {
 
 std::vector<float> sweep_values() {
     std::vector<float> values;
-    // Every exponent, with the smallest, largest and a middle significand.
+    // Every exponent (so every power of two), with the smallest, largest and a
+    // middle significand.
     for (std::uint32_t exponent = 0; exponent < 255; ++exponent) {
         for (const std::uint32_t significand : {0u, 1u, 0x400000u, 0x7fffffu, 0x2aaaaau}) {
             values.push_back(from_bits(exponent << 23 | significand));
@@ -171,9 +170,6 @@ std::vector<float> sweep_values() {
     }
     for (int p = -45; p <= 38; ++p) {
         values.push_back(parse_float("1e" + std::to_string(p)));
-    }
-    for (int p = -149; p <= 127; ++p) {
-        values.push_back(std::ldexp(1.0f, p));
     }
     std::mt19937 random(20240611u);
     for (int i = 0; i < 300000; ++i) {
@@ -189,47 +185,17 @@ std::vector<float> sweep_values() {
     return values;
 }
 
-// Read back bit for bit, with the fewest digits, and among equally short
-// digit strings that read back the one nearest the exact value (checked
-// against the same-length neighbours d-1 and d+1).
-TEST(FloatTextSweep, ReadsBackBitExactShortestAndNearest) {
+// Read back bit for bit, with the fewest digits that do. (Which of equally
+// short candidates is written, the nearest, the layout table pins down at
+// the largest, smallest normal and smallest subnormal floats.)
+TEST(FloatTextSweep, ReadsBackBitExactWithTheFewestDigits) {
     std::string buffer;
-    int contested = 0;
     for (const float value : sweep_values()) {
-        expect_reads_back(value, buffer);
-        if (::testing::Test::HasFatalFailure()) {
-            return;
-        }
-        if (value == 0.0f) {
-            continue;
-        }
-        const std::string shortest = scientific(std::fabs(value));
-        const std::string digits = significant_digits(text_of(value));
-        ASSERT_EQ(digits.size(), significant_digits(shortest).size()) << buffer;
-        if (value < 0.0f) {
-            continue;
-        }
-        const int e = std::stoi(shortest.substr(shortest.find('e') + 1)) + 1 -
-                      static_cast<int>(digits.size());
-        const long long d = std::stoll(digits);
-        const long double exact = value;
-        const long double chosen =
-            std::strtold((digits + "e" + std::to_string(e)).c_str(), nullptr);
-        for (const long long neighbour : {d - 1, d + 1}) {
-            const std::string text = std::to_string(neighbour) + "e" + std::to_string(e);
-            if (neighbour == 0 || std::to_string(neighbour).size() != digits.size() ||
-                parse_float(text) != value) {
-                continue;
-            }
-            ++contested;
-            EXPECT_LE(std::fabs(chosen - exact),
-                      std::fabs(std::strtold(text.c_str(), nullptr) - exact))
-                << shortest << " written with digits " << digits << ", but " << text
-                << " is nearer";
-        }
+        ASSERT_NO_FATAL_FAILURE(expect_reads_back(value, buffer));
+        ASSERT_EQ(significant_digits(text_of(value)).size(),
+                  value == 0.0f ? 0 : significant_digits(scientific(std::fabs(value))).size())
+            << buffer;
     }
-    // The smallest subnormal alone has two: 1e-45 and 2e-45 both read back.
-    EXPECT_GT(contested, 0);
 }
 
 // All 2^32 patterns read back; opt in with TAVRO_EXHAUSTIVE=1 (some tens of
@@ -240,15 +206,12 @@ TEST(FloatTextSweep, EveryBitPatternWhenRequested) {
         GTEST_SKIP() << "set TAVRO_EXHAUSTIVE=1 to check all 2^32 patterns";
     }
     std::string buffer;
-    std::uint32_t bits = 0;
-    do {
-        if (std::isfinite(from_bits(bits))) {
-            expect_reads_back(from_bits(bits), buffer);
-            if (::testing::Test::HasFatalFailure()) {
-                return;
-            }
+    for (std::uint64_t bits = 0; bits < std::uint64_t{1} << 32; ++bits) {
+        const float value = from_bits(static_cast<std::uint32_t>(bits));
+        if (std::isfinite(value)) {
+            ASSERT_NO_FATAL_FAILURE(expect_reads_back(value, buffer));
         }
-    } while (++bits != 0);
+    }
 }
 
 }  // namespace
