@@ -126,14 +126,8 @@ def canonical(nodes, deleted_nodes, edges, deleted_edges, num_nodes, num_edges):
 def snapshot(diff):
     """Everything a PyGraphDiff lists and counts, in an order-free comparable
     shape. Also checks the result types on the way."""
-    listings = (
-        diff.new_or_updated_nodes(),
-        diff.deleted_nodes(),
-        diff.new_or_updated_edges(),
-        diff.deleted_edges(),
-        diff.num_nodes(),
-        diff.num_edges(),
-    )
+    names = ("new_or_updated_nodes", "deleted_nodes", "new_or_updated_edges", "deleted_edges")
+    listings = tuple(getattr(diff, name)() for name in (*names, "num_nodes", "num_edges"))
     nodes, deleted_nodes, edges, deleted_edges, num_nodes, num_edges = listings
     assert type(nodes) is dict and type(edges) is dict and type(deleted_edges) is dict
     assert type(deleted_nodes) is list

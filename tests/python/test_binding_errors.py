@@ -1,5 +1,5 @@
 """Binding of call arguments to parameter names: every error form, their order
-of precedence, keywords for every parameter, and the receiver check.
+of precedence, keywords for every parameter, and an unprintable keyword name.
 
 Binding comes before any conversion, so the error rows pass ids that could
 never convert (BAD): the binding error must still be the one reported."""

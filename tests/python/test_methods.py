@@ -1,7 +1,7 @@
 """The PyGraphDiff methods as Python sees them: a few of the diff's rules
 pinned by exact listings and counts (the stateful test compares the rest with
-the model), results that are new objects, failed calls that change nothing,
-and the method table with its signatures."""
+the model), results and arguments never shared with the diff, failed calls
+that change nothing, and the method table with its signatures."""
 
 import pytest
 
@@ -13,6 +13,7 @@ a, b, c, d_ = (id_text(x) for x in (A, B, C, D))
 
 
 def expect(nodes={}, deleted_nodes=(), edges={}, deleted_edges={}, num_nodes=0, num_edges=0):
+    # The defaults are only read, never changed.
     return canonical(nodes, deleted_nodes, edges, deleted_edges, num_nodes, num_edges)
 
 
@@ -98,15 +99,11 @@ FAILING_CALLS = {
     "add_node bad id": lambda x: x.add_node(b"short", {"label": "z"}),
     "add_node bad update type": lambda x: x.add_node(C, []),
     "add_node bad later field": lambda x: x.add_node(A, {"label": "new", "url": "u", "red": 999}),
-    "add_node surrogate": lambda x: x.add_node(A, {"label": "ok", "url": "\udc00"}),
     "delete_node bad id": lambda x: x.delete_node(bytearray(A)),
-    "add_edge bad from": lambda x: x.add_edge(b"", B, 1.0),
     "add_edge bad to": lambda x: x.add_edge(A, A.hex(), 1.0),
     "add_edge bad weight": lambda x: x.add_edge(A, C, "1.0"),
     "add_edge weight raises": lambda x: x.add_edge(A, C, Raises(ValueError("v"))),
-    "add_edge missing weight": lambda x: x.add_edge(A, C),
     "delete_edge bad to": lambda x: x.delete_edge(A, None),
-    "delete_edge too many": lambda x: x.delete_edge(A, B, C),
 }
 
 
