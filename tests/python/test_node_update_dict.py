@@ -180,7 +180,7 @@ def test_errors_other_than_an_exact_type_error_pass_unchanged(update, error_type
 
 
 # One bad value per field, each with an error of its own, so that the error
-# tells which field was converted first. Red and label are the documented pair.
+# tells which field was converted first (red 300 with label 5 reports the label).
 BAD_VALUE = {
     "label": (5, TypeError, "argument 'update': 'int' object cannot be converted to 'PyString'"),
     "url": (2.5, TypeError, "argument 'update': 'float' object cannot be converted to 'PyString'"),
