@@ -111,90 +111,110 @@ PyObject* num_edges(PyObject* self, PyObject*) {
     });
 }
 
-PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+// A method with parameters that changes the diff: binds, borrows exclusively,
+// then runs `change`, which converts every argument before touching the diff.
+template <std::size_t N, class Change>
+PyObject* changing_method(const py::FunctionDescription& function, PyObject* self,
+                          PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                          Change change) {
     return py::call_entry([&]() -> PyResult<OwnedRef> {
-        static constexpr std::string_view kParameters[] = {"id", "update"};
-        static constexpr py::FunctionDescription kFunction{kClassName, "add_node", kParameters};
-        PyResult<BoundCall<2>> call = begin_changing_call<2>(kFunction, self, args, nargs, kwnames);
+        PyResult<BoundCall<N>> call = begin_changing_call<N>(function, self, args, nargs, kwnames);
         if (!call) {
             return std::move(call).error();
         }
-        PyResult<Uuid> id = id_argument(call.value().args[0], "id");
-        if (!id) {
-            return std::move(id).error();
+        PyResult<void> changed = change(call.value().args, call.value().borrow.diff());
+        if (!changed) {
+            return std::move(changed).error();
         }
-        PyResult<NodeUpdate> update = pydict_to_node_update(call.value().args[1]);
-        if (!update) {
-            return py::reword_argument_error("update", std::move(update).error());
-        }
-        call.value().borrow.diff().add_or_update_node(id.value(), std::move(update).value());
         return none();
     });
+}
+
+struct Edge {
+    Uuid from;
+    Uuid to;
+};
+
+PyResult<Edge> edge_arguments(PyObject* from, PyObject* to) {
+    PyResult<Uuid> source = id_argument(from, "from");
+    if (!source) {
+        return std::move(source).error();
+    }
+    PyResult<Uuid> target = id_argument(to, "to");
+    if (!target) {
+        return std::move(target).error();
+    }
+    return Edge{source.value(), target.value()};
+}
+
+PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    static constexpr std::string_view kParameters[] = {"id", "update"};
+    static constexpr py::FunctionDescription kFunction{kClassName, "add_node", kParameters};
+    return changing_method<2>(
+        kFunction, self, args, nargs, kwnames,
+        [](const std::array<PyObject*, 2>& bound, Diff& diff) -> PyResult<void> {
+            PyResult<Uuid> id = id_argument(bound[0], "id");
+            if (!id) {
+                return std::move(id).error();
+            }
+            PyResult<NodeUpdate> update = pydict_to_node_update(bound[1]);
+            if (!update) {
+                return py::reword_argument_error("update", std::move(update).error());
+            }
+            diff.add_or_update_node(id.value(), std::move(update).value());
+            return {};
+        });
 }
 
 PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::call_entry([&]() -> PyResult<OwnedRef> {
-        static constexpr std::string_view kParameters[] = {"id"};
-        static constexpr py::FunctionDescription kFunction{kClassName, "delete_node", kParameters};
-        PyResult<BoundCall<1>> call = begin_changing_call<1>(kFunction, self, args, nargs, kwnames);
-        if (!call) {
-            return std::move(call).error();
-        }
-        PyResult<Uuid> id = id_argument(call.value().args[0], "id");
-        if (!id) {
-            return std::move(id).error();
-        }
-        call.value().borrow.diff().delete_node(id.value());
-        return none();
-    });
+    static constexpr std::string_view kParameters[] = {"id"};
+    static constexpr py::FunctionDescription kFunction{kClassName, "delete_node", kParameters};
+    return changing_method<1>(
+        kFunction, self, args, nargs, kwnames,
+        [](const std::array<PyObject*, 1>& bound, Diff& diff) -> PyResult<void> {
+            PyResult<Uuid> id = id_argument(bound[0], "id");
+            if (!id) {
+                return std::move(id).error();
+            }
+            diff.delete_node(id.value());
+            return {};
+        });
 }
 
 PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::call_entry([&]() -> PyResult<OwnedRef> {
-        static constexpr std::string_view kParameters[] = {"from", "to", "weight"};
-        static constexpr py::FunctionDescription kFunction{kClassName, "add_edge", kParameters};
-        PyResult<BoundCall<3>> call = begin_changing_call<3>(kFunction, self, args, nargs, kwnames);
-        if (!call) {
-            return std::move(call).error();
-        }
-        PyResult<Uuid> from = id_argument(call.value().args[0], "from");
-        if (!from) {
-            return std::move(from).error();
-        }
-        PyResult<Uuid> to = id_argument(call.value().args[1], "to");
-        if (!to) {
-            return std::move(to).error();
-        }
-        PyResult<float> weight = pyobject_to_float32(call.value().args[2]);
-        if (!weight) {
-            return py::reword_argument_error("weight", std::move(weight).error());
-        }
-        // An edge with an endpoint marked deleted is refused by the model
-        // without changing anything; the method returns None all the same.
-        (void)call.value().borrow.diff().add_edge(from.value(), to.value(), weight.value());
-        return none();
-    });
+    static constexpr std::string_view kParameters[] = {"from", "to", "weight"};
+    static constexpr py::FunctionDescription kFunction{kClassName, "add_edge", kParameters};
+    return changing_method<3>(
+        kFunction, self, args, nargs, kwnames,
+        [](const std::array<PyObject*, 3>& bound, Diff& diff) -> PyResult<void> {
+            PyResult<Edge> edge = edge_arguments(bound[0], bound[1]);
+            if (!edge) {
+                return std::move(edge).error();
+            }
+            PyResult<float> weight = pyobject_to_float32(bound[2]);
+            if (!weight) {
+                return py::reword_argument_error("weight", std::move(weight).error());
+            }
+            // An edge with an endpoint marked deleted is refused by the model
+            // without changing anything; the method returns None all the same.
+            (void)diff.add_edge(edge.value().from, edge.value().to, weight.value());
+            return {};
+        });
 }
 
 PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return py::call_entry([&]() -> PyResult<OwnedRef> {
-        static constexpr std::string_view kParameters[] = {"from", "to"};
-        static constexpr py::FunctionDescription kFunction{kClassName, "delete_edge", kParameters};
-        PyResult<BoundCall<2>> call = begin_changing_call<2>(kFunction, self, args, nargs, kwnames);
-        if (!call) {
-            return std::move(call).error();
-        }
-        PyResult<Uuid> from = id_argument(call.value().args[0], "from");
-        if (!from) {
-            return std::move(from).error();
-        }
-        PyResult<Uuid> to = id_argument(call.value().args[1], "to");
-        if (!to) {
-            return std::move(to).error();
-        }
-        call.value().borrow.diff().delete_edge(from.value(), to.value());
-        return none();
-    });
+    static constexpr std::string_view kParameters[] = {"from", "to"};
+    static constexpr py::FunctionDescription kFunction{kClassName, "delete_edge", kParameters};
+    return changing_method<2>(
+        kFunction, self, args, nargs, kwnames,
+        [](const std::array<PyObject*, 2>& bound, Diff& diff) -> PyResult<void> {
+            PyResult<Edge> edge = edge_arguments(bound[0], bound[1]);
+            if (!edge) {
+                return std::move(edge).error();
+            }
+            diff.delete_edge(edge.value().from, edge.value().to);
+            return {};
+        });
 }
 
 PyObject* clear(PyObject* self, PyObject*) {
