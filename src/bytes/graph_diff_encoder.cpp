@@ -92,46 +92,41 @@ bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
     return true;
 }
 
-bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {
-    if (!write_count(out, edges.size())) {
+// Sections 3 and 4: per source its id and target count, then one block per
+// target written by `write_target`.
+template <class Targets, class WriteTarget>
+bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
+                        std::size_t target_size, WriteTarget write_target) {
+    if (!write_count(out, sources.size())) {
         return false;
     }
-    for (const auto& [source, targets] : edges) {
+    for (const auto& [source, targets] : sources) {
         std::uint8_t* head = out.claim(kSourceHeadSize);
         if (head == nullptr) {
             return false;
         }
         put::count(put::id(head, source), targets.size());
-        for (const auto& [target, weight] : targets) {
-            std::uint8_t* room = out.claim(kWeightedTargetSize);
+        for (const auto& target : targets) {
+            std::uint8_t* room = out.claim(target_size);
             if (room == nullptr) {
                 return false;
             }
-            put::weight(put::id(room, target), weight);
+            write_target(room, target);
         }
     }
     return true;
 }
 
+bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {
+    return write_edge_section(out, edges, kWeightedTargetSize,
+                              [](std::uint8_t* room, const auto& target) {
+                                  put::weight(put::id(room, target.first), target.second);
+                              });
+}
+
 bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& edges) {
-    if (!write_count(out, edges.size())) {
-        return false;
-    }
-    for (const auto& [source, targets] : edges) {
-        std::uint8_t* head = out.claim(kSourceHeadSize);
-        if (head == nullptr) {
-            return false;
-        }
-        put::count(put::id(head, source), targets.size());
-        for (const Uuid& target : targets) {
-            std::uint8_t* room = out.claim(kIdSize);
-            if (room == nullptr) {
-                return false;
-            }
-            put::id(room, target);
-        }
-    }
-    return true;
+    return write_edge_section(
+        out, edges, kIdSize, [](std::uint8_t* room, const Uuid& target) { put::id(room, target); });
 }
 
 }  // namespace
