@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -101,6 +102,22 @@ TEST(IdHashSpread, StructuredKeySetsSpreadLikeRandomIdsWithoutCollisions) {
         EXPECT_LT(chi_square, 250.0) << name;
         std::sort(hashes.begin(), hashes.end());
         EXPECT_EQ(std::unique(hashes.begin(), hashes.end()), hashes.end()) << name;
+    }
+}
+
+// Mixing quality the key sets do not measure: flipping any one input bit
+// flips about half of the 64 output bits.
+TEST(IdHashMixing, EveryInputBitFlipsAboutHalfTheOutputBits) {
+    std::mt19937_64 rng(3);
+    for (std::size_t bit = 0; bit < 128; ++bit) {
+        double flipped = 0;
+        for (int sample = 0; sample < 2000; ++sample) {
+            Uuid id = from_halves(rng(), rng());
+            const std::uint64_t before = hash_id(id);
+            id.bytes[bit / 8] = static_cast<std::uint8_t>(id.bytes[bit / 8] ^ (1u << (bit % 8)));
+            flipped += std::popcount(before ^ hash_id(id));
+        }
+        EXPECT_NEAR(flipped / 2000, 32.0, 3.0) << "input bit " << bit;
     }
 }
 
