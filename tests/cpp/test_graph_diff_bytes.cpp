@@ -8,6 +8,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bytes/graph_diff_bytes.hpp"
@@ -20,9 +21,6 @@ namespace {
 using testing::counter_id;
 using testing::id_of;
 using testing::state;
-
-const Uuid A = id_of('a');
-const Uuid B = id_of('b');
 
 const std::string kEndOfFile = "io error: unexpected end of file";
 const std::string kShortData = "io error: ";
@@ -94,7 +92,7 @@ std::string read(const std::vector<std::uint8_t>& bytes) {
     return diff.ok() ? state(diff.value()) : "fault: " + diff.error().description;
 }
 
-TEST(GraphDiffBytes, WorkedExamplesBothWays) {
+TEST(GraphDiffBytes, WorkedExamplesAndWeightBitsBothWays) {
     const struct {
         const char* history;
         const char* bytes;
@@ -106,6 +104,15 @@ TEST(GraphDiffBytes, WorkedExamplesBothWays) {
         {"Eab=1.5", "#0 #0 #1 a #1 b W3fc00000 #0", 92},
         // An inner map emptied by a node deletion is written with count 0.
         {"Eab=1 Db", "#0 #1 b #1 a #0 #1 a #1 b", 144},
+        // Weights travel as their bits: NaN payloads, signalling NaN, both
+        // infinities, -0 and the smallest subnormal.
+        {"Eab=W7fc00001", "#0 #0 #1 a #1 b W7fc00001 #0", 92},
+        {"Eab=Wffc12345", "#0 #0 #1 a #1 b Wffc12345 #0", 92},
+        {"Eab=W7f800001", "#0 #0 #1 a #1 b W7f800001 #0", 92},
+        {"Eab=W7f800000", "#0 #0 #1 a #1 b W7f800000 #0", 92},
+        {"Eab=Wff800000", "#0 #0 #1 a #1 b Wff800000 #0", 92},
+        {"Eab=W80000000", "#0 #0 #1 a #1 b W80000000 #0", 92},
+        {"Eab=W00000001", "#0 #0 #1 a #1 b W00000001 #0", 92},
     };
     for (const auto& row : rows) {
         const Diff diff = testing::diff_of(row.history);
@@ -113,19 +120,6 @@ TEST(GraphDiffBytes, WorkedExamplesBothWays) {
         EXPECT_EQ(bytes.bytes.size(), row.size) << row.history;
         EXPECT_EQ(write(diff), bytes.bytes) << row.history;
         EXPECT_EQ(read(bytes.bytes), state(diff)) << row.history;
-    }
-}
-
-TEST(GraphDiffBytes, WeightBitsTravelUnchanged) {
-    for (const std::uint32_t bits : {0x7fc00001u, 0xffc12345u, 0x7f800001u, 0x7f800000u,
-                                     0xff800000u, 0x80000000u, 0x00000001u}) {
-        Diff d;
-        ASSERT_TRUE(d.add_edge(A, B, std::bit_cast<float>(bits)).ok());
-        std::ostringstream spec;
-        spec << "#0 #0 #1 a #1 b W" << std::hex << bits << " #0";
-        const Bytes expected = bytes_of(spec.str());
-        EXPECT_EQ(write(d), expected.bytes) << std::hex << bits;
-        EXPECT_EQ(read(expected.bytes), state(d)) << std::hex << bits;
     }
 }
 
@@ -367,7 +361,7 @@ TEST(Utf8Validation, FaultTable) {
             const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
             const std::optional<Utf8Fault> found = find_utf8_fault(data, text.size());
             EXPECT_EQ(found ? describe_utf8_fault(*found) : "", fault)
-                << ::testing::PrintToString(text);
+                << ::testing::PrintToString(std::vector<std::uint8_t>(text.begin(), text.end()));
         }
     }
 }

@@ -103,9 +103,13 @@ inline std::string state(const Diff& d) {
 }
 
 // Applies operations written like the words of state(): "Na{json}"
-// add_or_update_node, "Da" delete_node, "Eab=w" add_edge (refusals ignored),
-// "Xab" delete_edge, and "clear".
+// add_or_update_node, "Da" delete_node, "Eab=w" add_edge (refusals ignored;
+// "Eab=W7fc00001" gives the weight's bits), "Xab" delete_edge, and "clear".
 inline Diff diff_of(std::string_view operations) {
+    const auto bits_of = [](const std::string& w) {
+        return std::bit_cast<float>(
+            static_cast<std::uint32_t>(std::stoul(w.substr(1), nullptr, 16)));
+    };
     Diff d;
     std::istringstream in{std::string(operations)};
     for (std::string op; in >> op;) {
@@ -117,7 +121,8 @@ inline Diff diff_of(std::string_view operations) {
         } else if (op[0] == 'D') {
             d.delete_node(a);
         } else if (op[0] == 'E') {
-            (void)d.add_edge(a, id_of(op[2]), std::stof(op.substr(4)));
+            const std::string w = op.substr(4);
+            (void)d.add_edge(a, id_of(op[2]), w[0] == 'W' ? bits_of(w) : std::stof(w));
         } else {
             d.delete_edge(a, id_of(op[2]));
         }
