@@ -24,16 +24,13 @@ struct MixHash {
     }
 };
 
-// Three hash values only (0x00.., 0x55.., 0xaa..): long probe chains and
-// control bytes that match for most keys.
+// Only `Values` hash values, spread over the 64 bits (three: 0x00.., 0x55..,
+// 0xaa..): long probe chains and control bytes that match for most keys.
+template <std::uint64_t Values>
 struct FewValuesHash {
     std::uint64_t operator()(std::uint64_t key) const noexcept {
-        return (key % 3) * 0x5555555555555555ULL;
+        return key % Values * (~std::uint64_t{0} / Values);
     }
-};
-
-struct ZeroHash {
-    std::uint64_t operator()(std::uint64_t) const noexcept { return 0; }
 };
 
 // Counts key comparisons: a probe compares keys only where the control byte
@@ -153,8 +150,8 @@ void check_shared_probe_chains() {
 }
 
 TEST(FlatTable, CollisionsAndTombstonesKeepProbeChainsReachable) {
-    check_shared_probe_chains<FewValuesHash>();
-    check_shared_probe_chains<ZeroHash>();
+    check_shared_probe_chains<FewValuesHash<3>>();
+    check_shared_probe_chains<FewValuesHash<1>>();
 }
 
 TEST(FlatTable, ChurnAtSteadySizeReclaimsTombstones) {
@@ -197,7 +194,7 @@ TEST(FlatTable, EraseDuringTheWalkThenWalkTheRest) {
     }
 }
 
-TEST(FlatTable, CopyMoveAndClear) {
+TEST(FlatTable, CopyMoveSwapAndClear) {
     TextMap original;
     for (std::uint64_t k = 0; k < 300; ++k) {
         original.try_emplace(k, "value " + std::to_string(k));
@@ -228,9 +225,8 @@ TEST(FlatTable, CopyMoveAndClear) {
     copy.clear();  // drops the block
     EXPECT_EQ(copy.capacity(), 0u);
     EXPECT_EQ(copy.begin(), copy.end());
-}
 
-TEST(FlatTable, StatefulHasherTravelsWithCopiesMovesAndSwaps) {
+    // A stateful hasher travels with the entries it placed.
     struct SeededHash {
         std::uint64_t seed = 0;
         std::uint64_t operator()(std::uint64_t key) const noexcept { return MixHash{}(key ^ seed); }
@@ -242,15 +238,15 @@ TEST(FlatTable, StatefulHasherTravelsWithCopiesMovesAndSwaps) {
     }
     SeededSet other;
     other.insert(1000);
-    SeededSet copy = seeded;
-    SeededSet assigned;
-    assigned = seeded;
-    other.swap(assigned);
-    const SeededSet moved = std::move(copy);
+    SeededSet seeded_copy = seeded;
+    SeededSet seeded_assigned;
+    seeded_assigned = seeded;
+    other.swap(seeded_assigned);
+    const SeededSet seeded_moved = std::move(seeded_copy);
     for (std::uint64_t k = 0; k < 500; ++k) {
-        ASSERT_TRUE(other.contains(k) && moved.contains(k)) << k;
+        ASSERT_TRUE(other.contains(k) && seeded_moved.contains(k)) << k;
     }
-    EXPECT_TRUE(assigned.contains(1000));
+    EXPECT_TRUE(seeded_assigned.contains(1000));
 }
 
 TEST(FlatTable, EqualityIgnoresOrderLayoutAndHistory) {
