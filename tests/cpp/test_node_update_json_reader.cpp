@@ -15,21 +15,14 @@ namespace {
 using testing::json_of;
 using testing::update_of;
 
-// The fault's description without its place, or "" when reading succeeds.
-std::string fault_of(std::string_view text) {
+// The fault's description without its place (or with only the place), or ""
+// when reading succeeds.
+std::string fault_of(std::string_view text, bool place = false) {
     const auto read = read_node_update_json(text);
-    if (read.ok()) {
-        return "";
-    }
-    const std::string& description = read.error().description;
-    const std::size_t place = description.rfind(" at line ");
-    EXPECT_NE(place, std::string::npos) << description;
-    return description.substr(0, place);
-}
-
-std::string place_of(std::string_view text) {
-    const std::string description = read_node_update_json(text).error().description;
-    return description.substr(description.rfind(" at line ") + 1);
+    const std::string description = read.ok() ? "" : read.error().description;
+    const std::size_t at = description.rfind(" at line ");
+    EXPECT_TRUE(read.ok() || at != std::string::npos) << description;
+    return place ? description.substr(at + 1) : description.substr(0, at);
 }
 
 // Texts grouped by the fault they must fail with ("" for accepted texts).
@@ -102,7 +95,7 @@ TEST(NodeUpdateJsonReader, PlaceIsLineAndCharacterColumn) {
         {"[null,null,null,null,null,null,null,null]", "at line 1 column 36"},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(place_of(row.text), row.place) << row.text;
+        EXPECT_EQ(fault_of(row.text, true), row.place) << row.text;
     }
 }
 
