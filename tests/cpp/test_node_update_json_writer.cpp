@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <limits>
 #include <random>
 #include <string>
 #include <vector>
@@ -26,10 +25,8 @@ TEST(NodeUpdateJsonWriter, MembersInFieldOrderWithoutWhitespace) {
         const char* written;
     } rows[] = {
         {"{}", "{}"},
-        {R"({"showLabel":true,"blue":255,"green":9,"red":0,"url":"http://x/y","size":2.5,
-            "label":"L"})",
-         R"({"label":"L","size":2.5,"url":"http://x/y","red":0,"green":9,"blue":255,)"
-         R"("showLabel":true})"},
+        {R"({"showLabel":true,"blue":255,"green":9,"red":0,"url":"u/v","size":2.5,"label":"L"})",
+         R"({"label":"L","size":2.5,"url":"u/v","red":0,"green":9,"blue":255,"showLabel":true})"},
         {R"({"showLabel":false,"red":255,"size":1.5,"label":"Ab"})",
          R"({"label":"Ab","size":1.5,"red":255,"showLabel":false})"},  // 53 characters
         {R"({"showLabel":false})", R"({"showLabel":false})"},
