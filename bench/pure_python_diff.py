@@ -278,7 +278,7 @@ class PurePythonGraphDiff:
     @classmethod
     def _read(cls, data: bytes) -> PurePythonGraphDiff:
         size = len(data)
-        count, head, id_ = _COUNT.unpack_from, _HEAD.unpack_from, _ID.unpack_from
+        count, head = _COUNT.unpack_from, _HEAD.unpack_from
 
         def ids_block(start: int, n: int, stride: int) -> bytes:
             # n records of `stride` bytes, each starting with an id: check

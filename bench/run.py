@@ -56,9 +56,8 @@ import time
 _HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, _HERE)
 
-import msgpack  # noqa: E402
-
 import memory_probe  # noqa: E402
+import msgpack  # noqa: E402
 import workloads as wl  # noqa: E402
 from pure_python_diff import HexIdGraphDiff, PurePythonGraphDiff  # noqa: E402
 from tavro_api import PyGraphDiff  # noqa: E402
@@ -145,7 +144,9 @@ class Samples:
 # --- the diffs ----------------------------------------------------------------
 
 
-def build(cls, e: wl.EdgeWorkload, n: wl.NodeWorkload | None = None, d: wl.DeleteWorkload | None = None):
+def build(
+    cls, e: wl.EdgeWorkload, n: wl.NodeWorkload | None = None, d: wl.DeleteWorkload | None = None
+):
     diff = cls()
     loop_edges(diff, e.froms, e.tos, e.weights)
     if n is not None:
@@ -255,7 +256,12 @@ def bench_edges(s: Samples, e: wl.EdgeWorkload, runs: int) -> None:
         s.add("E add_edge", "loop", timed(lambda: loop_empty3(e.froms, e.tos, e.weights)), calls)
         for impl, cls in IMPLS.items():
             diff = cls()
-            s.add("E add_edge", impl, timed(lambda: loop_edges(diff, e.froms, e.tos, e.weights)), calls)
+            s.add(
+                "E add_edge",
+                impl,
+                timed(lambda: loop_edges(diff, e.froms, e.tos, e.weights)),
+                calls,
+            )
             del diff
 
 
@@ -326,7 +332,9 @@ def bench_listings_and_bytes(s: Samples, e, n, d, runs: int) -> dict:
                 s.add(f"L {name}", impl, timed(lambda: loop_calls(f, counts)), counts)
         s.add("to_bytes", "tavro_api", timed(tavro.to_bytes))
         s.add("to_bytes", "pickle.dumps", timed(lambda: pickle.dumps(containers, protocol=5)))
-        s.add("to_bytes", "msgpack.packb", timed(lambda: msgpack.packb(as_lists, use_bin_type=True)))
+        s.add(
+            "to_bytes", "msgpack.packb", timed(lambda: msgpack.packb(as_lists, use_bin_type=True))
+        )
         s.add("to_bytes", "pure", timed(pure.to_bytes))
         s.add("to_bytes", "copy", timed(lambda: bytes(buffer)))
         s.add("from_bytes", "tavro_api", timed(lambda: PyGraphDiff.from_bytes(tb)))
@@ -368,7 +376,9 @@ def bench_memory(sizes: wl.Sizes) -> list[dict]:
             row["items"] = items
             row["calls"] = r["calls"]
             row["sources"] = r.get("sources")
-            row["tavro_api" if impl == "tavro" else "pure"] = (r["rss_after"] - r["rss_before"]) / items
+            row["tavro_api" if impl == "tavro" else "pure"] = (
+                r["rss_after"] - r["rss_before"]
+            ) / items
         out.append(row)
     return out
 
@@ -424,7 +434,15 @@ def machine_info() -> dict:
 def build_rows(s: Samples, mem: list[dict], sizes: wl.Sizes, info: dict) -> list[dict]:
     rows = []
 
-    def add(workload, unit, peer, goal_ratio=None, goal_text="", impl="tavro_api", higher_is_better=False):
+    def add(
+        workload,
+        unit,
+        peer,
+        goal_ratio=None,
+        goal_text="",
+        impl="tavro_api",
+        higher_is_better=False,
+    ):
         mine = s.median(workload, impl)
         theirs = s.median(workload, peer)
         ratio = theirs / mine
@@ -446,7 +464,13 @@ def build_rows(s: Samples, mem: list[dict], sizes: wl.Sizes, info: dict) -> list
     add("E add_edge", "per call", "loop", None, "(empty loop: the floor)")
     add("N add_node", "per call", "pure", 8, ">= 8x faster")
     add("D delete_edge", "per call", "pure", 8, ">= 8x faster")
-    add("D delete_node", "per call", "pure", None, f"(walks {info.get('sources_walked', '?')} sources)")
+    add(
+        "D delete_node",
+        "per call",
+        "pure",
+        None,
+        f"(walks {info.get('sources_walked', '?')} sources)",
+    )
     for name in LISTINGS:
         add(f"L {name}", "per call", "pure", 5, ">= 5x faster")
         add(f"L {name}", "per call", "pure, hex ids", None, "")
@@ -533,8 +557,12 @@ def print_table(rows: list[dict], sizes: wl.Sizes, runs: int) -> str:
         )
         if i == 0:
             lines.append("  ".join("-" * w for w in widths))
-    lines.append("ratio = peer median / tavro_api median (how many times faster or smaller tavro_api is);")
-    lines.append("for 'copy' it is copy time / to_bytes time, so 0.25 means to_bytes takes 4 copies;")
+    lines.append(
+        "ratio = peer median / tavro_api median (how many times faster or smaller tavro_api is);"
+    )
+    lines.append(
+        "for 'copy' it is copy time / to_bytes time, so 0.25 means to_bytes takes 4 copies;"
+    )
     lines.append("for 'limit' it is the goal's limit / tavro_api's figure (met when at least 1).")
     text = "\n".join(lines)
     print(text)
@@ -576,11 +604,19 @@ def load_average() -> list[float]:
 
 
 def main(argv=None) -> None:
-    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    ap.add_argument("--quick", action="store_true", help="every count divided by ten (under a minute)")
+    ap = argparse.ArgumentParser(
+        description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter
+    )
+    ap.add_argument(
+        "--quick", action="store_true", help="every count divided by ten (under a minute)"
+    )
     ap.add_argument("--runs", type=int, default=5, help="samples per figure (median is reported)")
-    ap.add_argument("--json", default=os.path.join(_HERE, "results.json"), help="where to write the figures")
-    ap.add_argument("--skip-memory", action="store_true", help="leave out the resident memory probes")
+    ap.add_argument(
+        "--json", default=os.path.join(_HERE, "results.json"), help="where to write the figures"
+    )
+    ap.add_argument(
+        "--skip-memory", action="store_true", help="leave out the resident memory probes"
+    )
     ap.add_argument("--markdown", help="also write the table as Markdown to this path")
     args = ap.parse_args(argv)
     sizes = wl.QUICK if args.quick else wl.FULL
@@ -631,7 +667,9 @@ def main(argv=None) -> None:
         "mode": sizes.name,
         "runs": args.runs,
         "sizes": sizes.__dict__,
-        "command": " ".join([os.path.relpath(sys.argv[0])] + (argv if argv is not None else sys.argv[1:])),
+        "command": " ".join(
+            [os.path.relpath(sys.argv[0])] + (argv if argv is not None else sys.argv[1:])
+        ),
         "machine": machine,
         "load_average_before": load_before,
         "load_average_after": load_after,

@@ -36,9 +36,11 @@ run_python_tests() {
 
 check_format() {
     log "format check"
-    "$1/bin/python" -m pip install -q clang-format==19.1.7
+    "$1/bin/python" -m pip install -q clang-format==19.1.7 ruff==0.17.6
     git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 'bench/*.cpp' |
         xargs "$1/bin/clang-format" --dry-run --Werror
+    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" format --check --quiet
+    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" check --quiet
 }
 
 # The stubs match the module (stubtest), typed code using them passes

@@ -5,7 +5,6 @@ Binding comes before any conversion, so the error rows pass ids that could
 never convert (BAD): the binding error must still be the one reported."""
 
 import pytest
-
 from diff_model import snapshot
 from tavro_api import PyGraphDiff
 

@@ -7,7 +7,6 @@ methods.)"""
 from operator import methodcaller
 
 import pytest
-
 from diff_model import id_text, snapshot
 from tavro_api import PyGraphDiff
 

@@ -15,7 +15,6 @@ import textwrap
 import time
 
 import pytest
-
 from tavro_api import PyGraphDiff
 
 UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
@@ -149,14 +148,28 @@ def test_counts_and_lengths_near_2_pow_64_at_every_position_fail_fast():
     for offset in record.fields:
         behind = len(base) - offset - 8  # bytes after this field
         values = {
-            2**64 - 1, 2**64 - 2, 2**64 - 8, 2**64 - 16, 2**64 - 24, 2**64 - 28,
-            2**63 - 1, 2**63, 2**63 + 1, 2**32 - 1, 2**32, 2**40,
+            2**64 - 1,
+            2**64 - 2,
+            2**64 - 8,
+            2**64 - 16,
+            2**64 - 24,
+            2**64 - 28,
+            2**63 - 1,
+            2**63,
+            2**63 + 1,
+            2**32 - 1,
+            2**32,
+            2**40,
             # Lengths that make "position + length" wrap around exactly.
-            2**64 - offset, 2**64 - offset - 8, 2**64 - offset - 9,
-            2**64 - len(base), 2**64 - len(base) + 1, behind + 1 + 2**64 - 2**63,
+            2**64 - offset,
+            2**64 - offset - 8,
+            2**64 - offset - 9,
+            2**64 - len(base),
+            2**64 - len(base) + 1,
+            behind + 1 + 2**64 - 2**63,
         }
         for value in sorted(values):
-            blobs.append(base[:offset] + u64(value % 2**64) + base[offset + 8:])
+            blobs.append(base[:offset] + u64(value % 2**64) + base[offset + 8 :])
     with Peak() as peak:
         outcomes = [refused(blob) for blob in blobs]
     print(f"{len(blobs)} byte strings with a count or length near 2^64")
@@ -168,7 +181,7 @@ def test_a_count_of_2_pow_40_with_little_data_behind_it_fails_fast_and_small():
     record = every_section_record()
     base = bytes(record.data)
     for offset in record.fields:
-        blob = base[:offset] + u64(2**40) + base[offset + 8:]
+        blob = base[:offset] + u64(2**40) + base[offset + 8 :]
         with Peak() as peak:
             assert refused(blob)
             assert refused(blob[: offset + 8 + 100])
@@ -224,8 +237,7 @@ def test_a_million_levels_of_nesting_inside_a_skipped_value():
     assert child.returncode == 0, f"child ended with {child.returncode}"
     lines = child.stdout.split("\n")
     results = [line.split() for line in lines if line]
-    assert [r[0] for r in results] == ["arrays", "objects_and_arrays", "unterminated",
-                                       "unbalanced"]
+    assert [r[0] for r in results] == ["arrays", "objects_and_arrays", "unterminated", "unbalanced"]
     for name, seconds, peak, ok in results:
         print(f"nesting {name}: {float(seconds):.3f} s CPU, peak +{int(peak) / MB:.1f} MB")
         assert ok == "True", name
@@ -372,14 +384,18 @@ def timed_build(make_ids, build):
 )
 def test_structured_ids_build_as_fast_as_random_ones(build, patterns):
     base = timed_build(random_ids, build)
-    print(f"{build.__name__} {EDGES} edges, random ids: add {base[0]:.2f} s, "
-          f"to_bytes {base[1]:.2f} s, from_bytes {base[2]:.2f} s")
+    print(
+        f"{build.__name__} {EDGES} edges, random ids: add {base[0]:.2f} s, "
+        f"to_bytes {base[1]:.2f} s, from_bytes {base[2]:.2f} s"
+    )
     for pattern in patterns:
         took = timed_build(pattern, build)
         ratios = [t / max(b, 1e-3) for t, b in zip(took, base)]
-        print(f"{build.__name__} {pattern.__name__}: add {took[0]:.2f} s ({ratios[0]:.2f}x), "
-              f"to_bytes {took[1]:.2f} s ({ratios[1]:.2f}x), "
-              f"from_bytes {took[2]:.2f} s ({ratios[2]:.2f}x)")
+        print(
+            f"{build.__name__} {pattern.__name__}: add {took[0]:.2f} s ({ratios[0]:.2f}x), "
+            f"to_bytes {took[1]:.2f} s ({ratios[1]:.2f}x), "
+            f"from_bytes {took[2]:.2f} s ({ratios[2]:.2f}x)"
+        )
         # The aim is under 2x; the bound only catches a collapse into few buckets.
         assert took[0] < 5 * base[0] + 0.05
         assert took[1] < 5 * base[1] + 0.05

@@ -8,12 +8,18 @@ import struct
 import uuid
 
 import pytest
+from diff_model import (
+    FloatLike,
+    IndexLike,
+    Raises,
+    TypeErrorSubclass,
+    Unprintable,
+    canon_float,
+    f32,
+    id_text,
+)  # fmt: skip
 from hypothesis import given
 from hypothesis import strategies as st
-
-from diff_model import (
-    FloatLike, IndexLike, Raises, TypeErrorSubclass, Unprintable, canon_float, f32, id_text
-)  # fmt: skip
 from tavro_api import PyGraphDiff
 
 A = bytes(range(16))

@@ -25,7 +25,6 @@ import tracemalloc
 
 import numpy
 import pytest
-
 from tavro_api import PyGraphDiff
 
 CALLS = 4_000
@@ -41,8 +40,16 @@ class _Mallinfo2(ctypes.Structure):
     _fields_ = [
         (name, ctypes.c_size_t)
         for name in (
-            "arena", "ordblks", "smblks", "hblks", "hblkhd",
-            "usmblks", "fsmblks", "uordblks", "fordblks", "keepcost",
+            "arena",
+            "ordblks",
+            "smblks",
+            "hblks",
+            "hblkhd",
+            "usmblks",
+            "fsmblks",
+            "uordblks",
+            "fordblks",
+            "keepcost",
         )
     ]
 
@@ -153,10 +160,18 @@ def make_cases():
     target = PyGraphDiff()
     target.delete_node(GONE)
     blob = d.to_bytes()
-    full = {"label": "a label", "url": "http://x/", "size": 2.5, "red": 1, "green": 2,
-            "blue": 3, "show_label": True}
-    odd = collections.OrderedDict(label=Label("sub"), red=IndexLike(7),
-                                  show_label=numpy.bool_(False), size=FloatLike(4.0))
+    full = {
+        "label": "a label",
+        "url": "http://x/",
+        "size": 2.5,
+        "red": 1,
+        "green": 2,
+        "blue": 3,
+        "show_label": True,
+    }
+    odd = collections.OrderedDict(
+        label=Label("sub"), red=IndexLike(7), show_label=numpy.bool_(False), size=FloatLike(4.0)
+    )
     sub = DictSub(url="u", extra=[1, 2])
     weight_obj = FloatLike(0.25)
     value_error = ValueError("no float")
@@ -201,8 +216,12 @@ def make_cases():
         "add_edge_refused": (lambda: target.add_edge(A, GONE, 1.0), (A, GONE)),
         "delete_edge": (lambda: target.delete_edge(B, A), (A, B)),
         "fill_and_clear": (
-            lambda: (target.add_node(C, full), target.add_edge(C, A, 1.0), target.clear(),
-                     target.delete_node(GONE)),
+            lambda: (
+                target.add_node(C, full),
+                target.add_edge(C, A, 1.0),
+                target.clear(),
+                target.delete_node(GONE),
+            ),
             (C, full),
         ),
         "new_or_updated_nodes": (d.new_or_updated_nodes, ()),
@@ -234,8 +253,10 @@ def make_cases():
         "weight_str": (expect(TypeError, target.add_edge, A, B, "1"), ()),
         "weight_none": (expect(TypeError, target.add_edge, A, B, None), ()),
         "weight_huge_int": (expect(OverflowError, target.add_edge, A, B, 10**400), ()),
-        "weight_raises": (expect(ValueError, target.add_edge, A, B, raising_weight),
-                          (raising_weight, value_error)),
+        "weight_raises": (
+            expect(ValueError, target.add_edge, A, B, raising_weight),
+            (raising_weight, value_error),
+        ),
         # Binding errors.
         "too_many_positional": (expect(TypeError, target.add_node, A, {}, 1), (A,)),
         "multiple_values": (expect(TypeError, target.add_node, A, id=A), (A,)),
@@ -248,15 +269,19 @@ def make_cases():
         "from_bytes_missing": (expect(TypeError, PyGraphDiff.from_bytes), ()),
         # Borrow conflicts.
         "read_inside_write": (lambda: reader_inside.add_edge(A, B, calls_reader), (calls_reader,)),
-        "write_inside_write": (expect(RuntimeError, writer_inside.add_edge, A, B, calls_writer),
-                               (calls_writer,)),
+        "write_inside_write": (
+            expect(RuntimeError, writer_inside.add_edge, A, B, calls_writer),
+            (calls_writer,),
+        ),
         # Bad bytes.
         "from_bytes_bytearray": (expect(TypeError, PyGraphDiff.from_bytes, bytearray(32)), ()),
         "from_bytes_empty": (expect(Exception, PyGraphDiff.from_bytes, b""), ()),
         "from_bytes_bad_utf8": (expect(Exception, PyGraphDiff.from_bytes, bad_utf8), (bad_utf8,)),
         "from_bytes_bad_json": (expect(Exception, PyGraphDiff.from_bytes, bad_json), (bad_json,)),
-        "from_bytes_huge_count": (expect(Exception, PyGraphDiff.from_bytes, huge_count),
-                                  (huge_count,)),
+        "from_bytes_huge_count": (
+            expect(Exception, PyGraphDiff.from_bytes, huge_count),
+            (huge_count,),
+        ),
         "from_bytes_short_id": (
             expect(Exception, PyGraphDiff.from_bytes, struct.pack("<QQQ", 0, 1, 15) + bytes(40)),
             (),
@@ -296,8 +321,7 @@ def test_repeated_calls_do_not_grow_memory_or_references(name):
         tracemalloc.stop()
 
     refs_after = [sys.getrefcount(a) for a in args]
-    print(f"{name}: blocks {blocks_growth:+d}, native heap {heap_growth:+d} B, "
-          f"traced {traced} B")
+    print(f"{name}: blocks {blocks_growth:+d}, native heap {heap_growth:+d} B, traced {traced} B")
     assert refs_after == refs_before
     # One leaked object per call would be thousands of blocks.
     assert blocks_growth < 100

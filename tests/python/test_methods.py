@@ -4,7 +4,6 @@ the model), results and arguments never shared with the diff, failed calls
 that change nothing, and the method table with its signatures."""
 
 import pytest
-
 from diff_model import Raises, canonical, id_text, snapshot
 from tavro_api import PyGraphDiff
 

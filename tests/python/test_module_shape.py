@@ -6,7 +6,6 @@ import sys
 import weakref
 
 import pytest
-
 import tavro_api
 from tavro_api import PyGraphDiff
 

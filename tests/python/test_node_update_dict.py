@@ -6,7 +6,6 @@ import collections
 import types
 
 import pytest
-
 from diff_model import IndexLike, Raises, TypeErrorSubclass
 from tavro_api import PyGraphDiff
 
@@ -114,9 +113,12 @@ def truthy(name):
 TYPE_ERRORS = {
     **{
         f"not a dict: {name}": (value, f"'{name}' object cannot be converted to 'PyDict'")
-        for value, name in [([("label", "a")], "list"), (None, "NoneType"),
-                            (types.MappingProxyType({"label": "a"}), "mappingproxy"),
-                            (collections.UserDict({"label": "a"}), "UserDict")]
+        for value, name in [
+            ([("label", "a")], "list"),
+            (None, "NoneType"),
+            (types.MappingProxyType({"label": "a"}), "mappingproxy"),
+            (collections.UserDict({"label": "a"}), "UserDict"),
+        ]
     },  # fmt: skip
     "label None": ({"label": None}, "'NoneType' object cannot be converted to 'PyString'"),
     "url bytes": ({"url": b"http"}, "'bytes' object cannot be converted to 'PyString'"),

@@ -11,7 +11,6 @@ import sys
 import textwrap
 
 import pytest
-
 import tavro_api
 from diff_model import Unprintable
 

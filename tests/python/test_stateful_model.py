@@ -4,10 +4,9 @@ counts must agree (order aside)."""
 
 import math
 
+from diff_model import DiffModel, snapshot
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
-
-from diff_model import DiffModel, snapshot
 from tavro_api import PyGraphDiff
 
 # A small pool so that ids collide often.

@@ -130,8 +130,19 @@ class Worker:
         rng = self.rng
         shared = diff is self.run.shared
         log = self.run.shared_log if shared else self.own_log
-        kind = rng.choice(["add_node", "add_node", "add_edge", "add_edge", "add_edge",
-                           "delete_node", "delete_edge", "delete_edge", "clear"])
+        kind = rng.choice(
+            [
+                "add_node",
+                "add_node",
+                "add_edge",
+                "add_edge",
+                "add_edge",
+                "delete_node",
+                "delete_edge",
+                "delete_edge",
+                "clear",
+            ]
+        )
         if kind == "clear" and rng.random() < 0.7:
             kind = "delete_edge"
         if kind in ("add_node", "add_edge"):
@@ -140,18 +151,21 @@ class Worker:
             nested = self.nested_call(diff) if rng.random() < 0.5 else None
             propagate = nested is not None and rng.random() < 0.3
             if kind == "add_node":
-                entry = ("add_node", node, {"label": f"l{rng.randrange(5)}", "size": value,
-                                            "red": rng.randrange(256)})
+                entry = (
+                    "add_node",
+                    node,
+                    {"label": f"l{rng.randrange(5)}", "size": value, "red": rng.randrange(256)},
+                )
             else:
                 entry = ("add_edge", node, other, value)
             record = (self.run.log_lock, log, entry) if shared else None
-            hook = Yielding(value if kind == "add_edge" else entry[2]["red"], self,
-                            record, nested, propagate)
+            hook = Yielding(
+                value if kind == "add_edge" else entry[2]["red"], self, record, nested, propagate
+            )
             if kind == "add_node":
                 # Sizes and colours are converted in that order: the colour
                 # object is the last one converted.
-                update = {"label": entry[2]["label"], "size": Yielding(value, self),
-                          "red": hook}
+                update = {"label": entry[2]["label"], "size": Yielding(value, self), "red": hook}
                 call = lambda: diff.add_node(node, update)  # noqa: E731
             else:
                 call = lambda: diff.add_edge(node, other, hook)  # noqa: E731

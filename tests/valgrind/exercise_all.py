@@ -80,8 +80,15 @@ class Label(str):
 def success_paths():
     d = PyGraphDiff()
     ok(d.num_nodes() == 0 and d.num_edges() == 0)
-    full = {"label": "é\t\"\\\x01", "url": "http://x/", "size": 0.1, "red": 0, "green": 255,
-            "blue": IndexLike(7), "show_label": True}
+    full = {
+        "label": 'é\t"\\\x01',
+        "url": "http://x/",
+        "size": 0.1,
+        "red": 0,
+        "green": 255,
+        "blue": IndexLike(7),
+        "show_label": True,
+    }
     d.add_node(A, full)
     d.add_node(A, collections.OrderedDict(label=Label("sub"), size=FloatLike(math.nan)))
     d.add_node(id=B, update={"size": math.inf, "show_label": False, "other": [1]})
@@ -110,9 +117,15 @@ def success_paths():
     ok(PyGraphDiff.from_bytes(bytes(32) + b"trailing").num_nodes() == 0)
     # A diff read with content the operations would not make.
     odd = PyGraphDiff.from_bytes(
-        struct.pack("<QQ", 1, 16) + A + struct.pack("<Q", 2) + b"{}"
-        + struct.pack("<QQ", 1, 16) + A
-        + struct.pack("<QQ", 1, 16) + B + struct.pack("<Q", 0)
+        struct.pack("<QQ", 1, 16)
+        + A
+        + struct.pack("<Q", 2)
+        + b"{}"
+        + struct.pack("<QQ", 1, 16)
+        + A
+        + struct.pack("<QQ", 1, 16)
+        + B
+        + struct.pack("<Q", 0)
         + struct.pack("<QQ", 0, 0)
     )
     ok(odd.num_nodes() == 2 and odd.num_edges() == 1 and odd.new_or_updated_edges() == {})
@@ -148,8 +161,13 @@ def error_paths():
     d = PyGraphDiff()
     d.delete_node(GONE)
     # Ids.
-    e = expect(TypeError, d.add_node, bytes(15), {},
-               message="argument 'id': failed to extract field PyUuid.0")
+    e = expect(
+        TypeError,
+        d.add_node,
+        bytes(15),
+        {},
+        message="argument 'id': failed to extract field PyUuid.0",
+    )
     ok(type(e.__cause__) is Exception and str(e.__cause__) == "Expected 16 bytes.")
     expect(TypeError, d.delete_node, "x" * 16)
     expect(TypeError, d.add_edge, bytearray(16), B, 1.0)
@@ -162,8 +180,13 @@ def error_paths():
     expect(UnicodeEncodeError, d.add_node, A, {"label": "\ud800"})
     expect(TypeError, d.add_node, A, {"size": "1"})
     expect(OverflowError, d.add_node, A, {"size": 10**400})
-    expect(OverflowError, d.add_node, A, {"red": 256},
-           message="out of range integral type conversion attempted")
+    expect(
+        OverflowError,
+        d.add_node,
+        A,
+        {"red": 256},
+        message="out of range integral type conversion attempted",
+    )
     expect(OverflowError, d.add_node, A, {"green": -1})
     expect(OverflowError, d.add_node, A, {"blue": 10**30})
     expect(TypeError, d.add_node, A, {"red": 1.0})
