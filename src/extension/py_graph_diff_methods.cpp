@@ -41,20 +41,27 @@ OwnedRef none() {
     return OwnedRef::borrow(Py_None);
 }
 
-// A method without parameters that reads the diff under a shared borrow.
-template <class Build>
-PyObject* reading_method(PyObject* self, Build build) {
+// A method without parameters: checks the receiver, borrows it (shared or
+// exclusive) and runs `body` on the diff.
+template <class Borrow, class Body>
+PyObject* method_without_arguments(PyObject* self, Body body) {
     return py::call_entry([&]() -> PyResult<OwnedRef> {
         PyResult<PyGraphDiffObject*> object = receiver(self);
         if (!object) {
             return std::move(object).error();
         }
-        PyResult<SharedBorrow> borrow = SharedBorrow::take(object.value());
+        PyResult<Borrow> borrow = Borrow::take(object.value());
         if (!borrow) {
             return std::move(borrow).error();
         }
-        return build(borrow.value().diff());
+        return body(borrow.value().diff());
     });
+}
+
+// A method without parameters that reads the diff under a shared borrow.
+template <class Build>
+PyObject* reading_method(PyObject* self, Build build) {
+    return method_without_arguments<SharedBorrow>(self, build);
 }
 
 // Binds the arguments, then checks and borrows the receiver exclusively.
@@ -218,16 +225,8 @@ PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
 }
 
 PyObject* clear(PyObject* self, PyObject*) {
-    return py::call_entry([&]() -> PyResult<OwnedRef> {
-        PyResult<PyGraphDiffObject*> object = receiver(self);
-        if (!object) {
-            return std::move(object).error();
-        }
-        PyResult<ExclusiveBorrow> borrow = ExclusiveBorrow::take(object.value());
-        if (!borrow) {
-            return std::move(borrow).error();
-        }
-        borrow.value().diff().clear();
+    return method_without_arguments<ExclusiveBorrow>(self, [](Diff& diff) -> PyResult<OwnedRef> {
+        diff.clear();
         return none();
     });
 }
