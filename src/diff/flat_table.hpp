@@ -351,7 +351,8 @@ class FlatTable {
     }
 
     static void deallocate(Header* block) noexcept {
-        ::operator delete(static_cast<void*>(block), block_bytes(block->capacity));
+        // Unsized on purpose: some compilers leave sized deallocation off by default.
+        ::operator delete(static_cast<void*>(block));
     }
 
     static void destroy_entries(Header* block) noexcept {
