@@ -11,7 +11,7 @@
 #include <string>
 
 #include "boundary/py_ref.hpp"
-#include "diff/result.hpp"
+#include "common/result.hpp"
 
 namespace tavro::py {
 

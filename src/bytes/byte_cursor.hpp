@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "bytes/byte_layout.hpp"
-#include "diff/result.hpp"
+#include "common/result.hpp"
 
 namespace tavro {
 

@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "bytes/byte_layout.hpp"
-#include "diff/uuid.hpp"
+#include "common/uuid.hpp"
 
 namespace tavro {
 

@@ -10,8 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/result.hpp"
 #include "diff/hash_containers.hpp"
-#include "diff/result.hpp"
 #include "diff/uuid_graph_diff.hpp"
 
 namespace tavro {

@@ -15,7 +15,7 @@
 #include <utility>
 
 #include "diff/hash_containers.hpp"
-#include "diff/result.hpp"
+#include "common/result.hpp"
 
 namespace tavro {
 

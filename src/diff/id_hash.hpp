@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "diff/uuid.hpp"
+#include "common/uuid.hpp"
 
 namespace tavro {
 

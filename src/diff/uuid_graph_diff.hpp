@@ -2,8 +2,8 @@
 // 32-bit float weights.
 #pragma once
 
+#include "common/uuid.hpp"
 #include "diff/graph_diff.hpp"
-#include "diff/uuid.hpp"
 #include "node_update/node_update.hpp"
 
 namespace tavro {

@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "boundary/pending_error.hpp"
-#include "diff/uuid.hpp"
+#include "common/uuid.hpp"
 
 namespace tavro::ext {
 

@@ -1,7 +1,7 @@
 #include "extension/number_conversion.hpp"
 
 #include "boundary/panic.hpp"
-#include "diff/float_narrowing.hpp"
+#include "extension/float_narrowing.hpp"
 
 namespace tavro::ext {
 

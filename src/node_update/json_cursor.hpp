@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "diff/result.hpp"
+#include "common/result.hpp"
 
 namespace tavro {
 

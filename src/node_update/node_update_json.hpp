@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "diff/result.hpp"
+#include "common/result.hpp"
 #include "node_update/node_update.hpp"
 
 namespace tavro {

@@ -8,9 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/uuid.hpp"
 #include "diff/flat_table_map.hpp"
 #include "diff/hash_containers.hpp"
-#include "diff/uuid.hpp"
 
 namespace tavro {
 namespace {

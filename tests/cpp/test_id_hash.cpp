@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "common/uuid.hpp"
 #include "diff/flat_table_ctrl.hpp"
 #include "diff/id_hash.hpp"
-#include "diff/uuid.hpp"
 
 namespace tavro {
 namespace {

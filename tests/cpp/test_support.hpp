@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "diff/uuid.hpp"
+#include "common/uuid.hpp"
 #include "diff/uuid_graph_diff.hpp"
 #include "node_update/node_update_json.hpp"
 

@@ -56,3 +56,27 @@ template <class T>
 using Result = Expected<T, Error>;
 
 }  // namespace tavro
+
+// Propagation of failures, so that a chain of fallible steps reads as a list.
+// Both forms evaluate `expr` (an Expected) once; on failure they return its
+// error from the enclosing function, whose result type must accept it.
+//   TAVRO_TRY(expr);                  -- for steps whose value is not needed
+//   TAVRO_TRY_ASSIGN(auto x, expr);   -- declares or assigns the value
+#define TAVRO_TRY(expr)                                  \
+    do {                                                 \
+        auto&& tavro_try_result_ = (expr);               \
+        if (!tavro_try_result_) {                        \
+            return std::move(tavro_try_result_).error(); \
+        }                                                \
+    } while (false)
+
+#define TAVRO_TRY_CONCAT_(a, b) a##b
+#define TAVRO_TRY_CONCAT(a, b) TAVRO_TRY_CONCAT_(a, b)
+#define TAVRO_TRY_ASSIGN(lhs, expr) \
+    TAVRO_TRY_ASSIGN_IMPL_(TAVRO_TRY_CONCAT(tavro_try_result_, __LINE__), lhs, expr)
+#define TAVRO_TRY_ASSIGN_IMPL_(tmp, lhs, expr) \
+    auto tmp = (expr);                         \
+    if (!tmp) {                                \
+        return std::move(tmp).error();         \
+    }                                          \
+    lhs = std::move(tmp).value()
