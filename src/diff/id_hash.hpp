@@ -52,4 +52,16 @@ struct KeyHash<Uuid> {
     std::uint64_t operator()(const Uuid& id) const noexcept { return hash_id(id); }
 };
 
+// Key order of a table in the ordered mode: ids in byte (memcmp) order, the
+// same in every process.
+template <class Id>
+struct KeyOrder;
+
+template <>
+struct KeyOrder<Uuid> {
+    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
+        return std::memcmp(a.bytes.data(), b.bytes.data(), 16) < 0;
+    }
+};
+
 }  // namespace tavro
