@@ -62,9 +62,21 @@ def add_nodes(ids):
 
 # name, table the generator crafts for, work (made before timing) -> timed call
 PATHS = [
-    ("from_bytes deleted nodes", "set-reserve", lambda ids: (PyGraphDiff.from_bytes, diff_bytes(deleted=ids))),
-    ("from_bytes one source", "edges-reserve", lambda ids: (PyGraphDiff.from_bytes, diff_bytes(targets=ids))),
-    ("from_bytes node changes {}", "nodes-reserve", lambda ids: (PyGraphDiff.from_bytes, diff_bytes(nodes=ids))),
+    (
+        "from_bytes deleted nodes",
+        "set-reserve",
+        lambda ids: (PyGraphDiff.from_bytes, diff_bytes(deleted=ids)),
+    ),
+    (
+        "from_bytes one source",
+        "edges-reserve",
+        lambda ids: (PyGraphDiff.from_bytes, diff_bytes(targets=ids)),
+    ),
+    (
+        "from_bytes node changes {}",
+        "nodes-reserve",
+        lambda ids: (PyGraphDiff.from_bytes, diff_bytes(nodes=ids)),
+    ),
     ("add_edge into one source", "edges-grow", lambda ids: (add_edges, ids)),
     ("delete_node", "set-grow", lambda ids: (delete_nodes, ids)),
     ("add_node(id, {})", "nodes-grow", lambda ids: (add_nodes, ids)),
@@ -113,10 +125,14 @@ def main():
                 random = cpu_seconds(random_call, random_arg, args.limit)
                 crafted_times.append(crafted)
                 ratio = "" if crafted is None else f"{crafted / random:7.1f}x"
-                print(f"{name:28} {kind:6} {count:7} {show(crafted):>12} {show(random):>12} {ratio:>8}")
+                print(
+                    f"{name:28} {kind:6} {count:7} {show(crafted):>12} {show(random):>12} {ratio:>8}"
+                )
             if None not in crafted_times and len(crafted_times) > 1:
                 growth = crafted_times[-1] / crafted_times[0]
-                print(f"{'':28} {kind:6} crafted growth {args.counts[0]} -> {args.counts[-1]}: {growth:.1f}x")
+                print(
+                    f"{'':28} {kind:6} crafted growth {args.counts[0]} -> {args.counts[-1]}: {growth:.1f}x"
+                )
 
 
 if __name__ == "__main__":
