@@ -87,6 +87,8 @@ constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
 }
 
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+// Where a lookup that passed the probe bound ends.
+inline constexpr std::size_t kFlooded = kNotFound - 1;
 
 // When a table stops trusting the hash. Benign tables at 7/8 load peak at
 // 38-52 windows for 1e5-1e7 keys and probe past 16 windows on about 2e-4 of
@@ -276,10 +278,10 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
-        if (!is_ordered()) {
-            const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
-            if (probe.windows <= Limits::kMaxWindows) [[likely]] {
-                return at<iterator>(probe.found ? probe.slot : flat_table_detail::kNotFound);
+        if (!ordered(block_)) [[likely]] {
+            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+            if (slot != flat_table_detail::kFlooded) [[likely]] {
+                return at<iterator>(slot);
             }
             to_ordered();
         }
@@ -289,23 +291,35 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
-        if (is_ordered()) {
+        if (ordered(block_)) [[unlikely]] {
             return const_iterator(tree().find(key), &tree());
         }
-        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
-        return at<const_iterator>(probe.found ? probe.slot : flat_table_detail::kNotFound);
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        return at<const_iterator>(slot == flat_table_detail::kFlooded ? flat_table_detail::kNotFound
+                                                                      : slot);
     }
     bool contains(const key_type& key) { return find(key) != end(); }
     bool contains(const key_type& key) const noexcept { return find(key) != end(); }
     size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
 
     size_type erase(const key_type& key) {
-        const iterator position = find(key);
-        if (position == end()) {
+        if (block_ == nullptr) {
             return 0;
         }
-        erase(position);
-        return 1;
+        if (!ordered(block_)) [[likely]] {
+            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+            if (slot != flat_table_detail::kFlooded) [[likely]] {
+                if (slot == flat_table_detail::kNotFound) {
+                    return 0;
+                }
+                erase_at(slot);
+                return 1;
+            }
+            to_ordered();
+        }
+        const size_type erased = tree().erase(key);
+        block_->size -= static_cast<std::uint32_t>(erased);
+        return erased;
     }
     // Returns the entry after `position`; no other entry moves.
     iterator erase(const_iterator position) noexcept {
@@ -354,7 +368,7 @@ class FlatTable {
     std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
-            if (is_ordered()) [[unlikely]] {
+            if (ordered(block_)) [[unlikely]] {
                 return emplace_ordered(key, std::forward<Args>(args)...);
             }
             const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
@@ -378,6 +392,8 @@ class FlatTable {
     }
 
   private:
+    static bool ordered(const Header* block) noexcept { return block->capacity == 0; }
+
     Tree& tree() const noexcept { return static_cast<OrderedBlock*>(block_)->tree; }
 
     template <class... Args>
@@ -564,7 +580,7 @@ class FlatTable {
     // The one probe loop. From the key's home position, window by window
     // (wrapping), until a window holds an empty slot (there always is one) or
     // the probe passes kMaxWindows; a table of one group is one window.
-    //   kFind: the key's slot, if present.
+    //   kFind: the key's slot, else kNotFound (kFlooded past the bound).
     //   kInsert: the key's slot, else the first free slot on its path.
     //   kPlace: the first free slot on the path (the key is known absent).
     template <ProbeFor kMode>
@@ -575,6 +591,7 @@ class FlatTable {
         const Ctrl h2 = h2_of(hash);
         const std::size_t capacity = block->capacity;
         const bool single_group = is_single_group(capacity);
+        const std::uint32_t last = single_group ? 1 : Limits::kMaxWindows + 1;
         std::size_t window = single_group ? 0 : home_of(hash, capacity);
         std::size_t first_free = kNotFound;
         for (std::uint32_t windows = 1;; ++windows) {
@@ -607,7 +624,10 @@ class FlatTable {
                     }
                 }
             }
-            if (single_group || group.match_empty() != 0 || windows > Limits::kMaxWindows) {
+            if (group.match_empty() != 0 || windows == last) {
+                if constexpr (kMode == ProbeFor::kFind) {
+                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
+                }
                 return {first_free, false, windows};
             }
             window += kGroupWidth;
