@@ -58,61 +58,38 @@ void check_against_std_map(std::uint64_t seed, std::vector<std::uint64_t>& order
     for (int step = 0; step < 60000; ++step) {
         const std::uint64_t key = rng() % (step < 30000 ? 3000 : 300);
         const std::string text = std::to_string(rng() % 100);
-        switch (rng() % 16) {
-            case 0:
-            case 1:
-            case 2:
-                ASSERT_EQ(table.try_emplace(key, text).second,
-                          reference.try_emplace(key, text).second);
-                break;
-            case 3:
-            case 4:
-                ASSERT_EQ(table.insert_or_assign(key, text).second,
-                          reference.insert_or_assign(key, text).second);
-                break;
-            case 5:
-                table[key] += "+";
-                reference[key] += "+";
-                break;
-            case 6:
-            case 7:
-            case 8:
-            case 9:
-            case 10:
-                ASSERT_EQ(table.erase(key), reference.erase(key));
-                break;
-            case 11:
-            case 12: {
-                const auto it = table.find(key);
-                ASSERT_EQ(it == table.end() ? "-" : it->second,
-                          reference.contains(key) ? reference[key] : "-");
-                break;
+        const std::uint64_t op = rng() % 16;
+        if (op < 3) {
+            ASSERT_EQ(table.try_emplace(key, text).second, reference.try_emplace(key, text).second);
+        } else if (op < 5) {
+            ASSERT_EQ(table.insert_or_assign(key, text).second,
+                      reference.insert_or_assign(key, text).second);
+        } else if (op < 6) {
+            table[key] += "+";
+            reference[key] += "+";
+        } else if (op < 11) {
+            ASSERT_EQ(table.erase(key), reference.erase(key));
+        } else if (op < 13) {
+            const auto it = table.find(key);
+            ASSERT_EQ(it == table.end() ? "-" : it->second,
+                      reference.contains(key) ? reference[key] : "-");
+        } else if (op == 13 && rng() % 64 == 0) {  // erase during a walk, as delete_node does
+            for (auto it = table.begin(); it != table.end();) {
+                it = it->first % 7 == key % 7 ? table.erase(it) : std::next(it);
             }
-            case 13:  // erase during a walk, as delete_node does
-                if (rng() % 64 == 0) {
-                    for (auto it = table.begin(); it != table.end();) {
-                        it = it->first % 7 == key % 7 ? table.erase(it) : std::next(it);
-                    }
-                    std::erase_if(reference, [&](const auto& e) { return e.first % 7 == key % 7; });
-                }
-                break;
-            case 14:
-                if (rng() % 64 == 0) {
-                    table.reserve(rng() % 4000);
-                }
-                break;
-            default:
-                if (rng() % 256 == 0) {
-                    Table copy = table;
-                    ASSERT_TRUE(copy == table);
-                    copy[key] += "x";
-                    ASSERT_FALSE(copy == table);
-                    table = std::move(copy);
-                    reference[key] += "x";
-                } else if (rng() % 2048 == 0) {
-                    table.clear();
-                    reference.clear();
-                }
+            std::erase_if(reference, [&](const auto& e) { return e.first % 7 == key % 7; });
+        } else if (op == 14 && rng() % 64 == 0) {
+            table.reserve(rng() % 4000);
+        } else if (op == 15 && rng() % 256 == 0) {
+            Table copy = table;
+            ASSERT_TRUE(copy == table);
+            copy[key] += "x";
+            ASSERT_FALSE(copy == table);
+            table = std::move(copy);
+            reference[key] += "x";
+        } else if (op == 15 && rng() % 2048 == 0) {
+            table.clear();
+            reference.clear();
         }
         if (step % 1999 == 0) {
             ASSERT_TRUE(same()) << "step " << step;
