@@ -397,7 +397,8 @@ class FlatTable {
     Tree& tree() const noexcept { return static_cast<OrderedBlock*>(block_)->tree; }
 
     template <class... Args>
-    std::pair<iterator, bool> emplace_ordered(const key_type& key, Args&&... args) {
+    [[gnu::noinline]] std::pair<iterator, bool> emplace_ordered(const key_type& key,
+                                                                Args&&... args) {
         Tree& entries = tree();
         auto position = entries.lower_bound(key);
         if (position != entries.end() && !entries.key_comp()(key, Slots::key(*position))) {
@@ -422,7 +423,7 @@ class FlatTable {
     // Moves every entry of the flat block into a new ordered block. If the
     // tree cannot get its memory, the entries go back and the table is as it
     // was.
-    void to_ordered() {
+    [[gnu::noinline, gnu::cold]] void to_ordered() {
         Header* flat = block_;
         auto* ordered = new OrderedBlock{{flat->size, 0, 0, 0}, Tree()};
         const Ctrl* ctrl = ctrl_of(flat);
@@ -590,9 +591,23 @@ class FlatTable {
         const value_type* slots = slots_of(block);
         const Ctrl h2 = h2_of(hash);
         const std::size_t capacity = block->capacity;
-        const bool single_group = is_single_group(capacity);
-        const std::uint32_t last = single_group ? 1 : Limits::kMaxWindows + 1;
-        std::size_t window = single_group ? 0 : home_of(hash, capacity);
+        if (is_single_group(capacity)) {
+            // The whole table is one window: no probe sequence, no bound.
+            const Group group(ctrl);
+            if constexpr (kMode != ProbeFor::kPlace) {
+                for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                    if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
+                        return {lowest_bit(match), true, 1};
+                    }
+                }
+            }
+            if constexpr (kMode == ProbeFor::kFind) {
+                return {kNotFound, false, 1};
+            }
+            const Mask free = group.match_free();
+            return {free != 0 ? lowest_bit(free) : kNotFound, false, 1};
+        }
+        std::size_t window = home_of(hash, capacity);
         std::size_t first_free = kNotFound;
         for (std::uint32_t windows = 1;; ++windows) {
             if constexpr (kMode == ProbeFor::kPlace) {
@@ -624,7 +639,7 @@ class FlatTable {
                     }
                 }
             }
-            if (group.match_empty() != 0 || windows == last) {
+            if (group.match_empty() != 0 || windows > Limits::kMaxWindows) {
                 if constexpr (kMode == ProbeFor::kFind) {
                     return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
                 }
@@ -758,23 +773,30 @@ class FlatTable {
         occupy(fresh, slot, h2_of(hash));
         if (block_ != nullptr) {
             if (!move_entries(block_, fresh, slot)) [[unlikely]] {
-                value_type& added = slots_of(fresh)[slot];
-                struct FreeOnExit {
-                    value_type& added;
-                    Header* fresh;
-                    ~FreeOnExit() {
-                        added.~value_type();
-                        deallocate(fresh);
-                    }
-                } free_on_exit{added, fresh};
-                to_ordered();
-                return emplace_ordered(Slots::key(added), std::move(added));
+                return to_ordered_with(fresh, slot);
             }
             destroy_entries(block_);
             deallocate(block_);
         }
         block_ = fresh;
         return {at<iterator>(slot), true};
+    }
+
+    // The table switches while growing: `fresh` holds only the new entry (at
+    // `slot`), which goes into the ordered table; `fresh` is then freed.
+    [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> to_ordered_with(Header* fresh,
+                                                                           std::size_t slot) {
+        value_type& added = slots_of(fresh)[slot];
+        struct FreeOnExit {
+            value_type& added;
+            Header* fresh;
+            ~FreeOnExit() {
+                added.~value_type();
+                deallocate(fresh);
+            }
+        } free_on_exit{added, fresh};
+        to_ordered();
+        return emplace_ordered(Slots::key(added), std::move(added));
     }
 
     // Same capacity and slot positions as `source`, hence the same walk order.
