@@ -92,15 +92,14 @@ bool read_json_string(JsonCursor& cursor, Sink& sink) {
         }
         sink.append(run, static_cast<std::size_t>(p - run));
         if (p == end) {
-            return cursor.fail_at(end, "EOF while parsing a string");
+            return cursor.fail(ErrorKind::json_eof);
         }
         if (*p == '"') {
             cursor.move_to(p + 1);
             return true;
         }
         if (*p != '\\') {
-            return cursor.fail_at(
-                p, "control character (\\u0000-\\u001F) found while parsing a string");
+            return cursor.fail(ErrorKind::json_string);
         }
         char utf8[4];
         std::size_t length = 0;
