@@ -1,7 +1,6 @@
 // The reader of the node update JSON text: one forward pass that fills the
 // fields as their members arrive. Known members are converted in place;
 // unknown ones are passed over by the iterative skipper.
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -17,18 +16,13 @@
 namespace tavro {
 namespace {
 
-// Keys in field order, which is also the element order of the array form.
-constexpr std::array<std::string_view, 7> field_keys = {"label", "size", "url",      "red",
-                                                        "green", "blue", "showLabel"};
-constexpr int field_count = static_cast<int>(field_keys.size());
-
-enum FieldIndex : int { label, size, url, red, green, blue, show_label };
+constexpr int field_count = static_cast<int>(node_update_fields.size());
 
 // The field a decoded key names, or -1 for any other key.
 int field_of_key(std::string_view key) noexcept {
-    for (int i = 0; i < field_count; ++i) {
-        if (key == field_keys[static_cast<std::size_t>(i)]) {
-            return i;
+    for (const NodeUpdateField& field : node_update_fields) {
+        if (key == field.json_key) {
+            return static_cast<int>(field.index);
         }
     }
     return -1;
@@ -145,25 +139,13 @@ class NodeUpdateReader {
         if (c == 'n') {
             return cursor_.read_literal("null");
         }
-        switch (field) {
-            case label:
-                return read_text(update_.label, c);
-            case size:
-                return read_size(c);
-            case url:
-                return read_text(update_.url, c);
-            case red:
-                return read_channel(update_.red, c);
-            case green:
-                return read_channel(update_.green, c);
-            case blue:
-                return read_channel(update_.blue, c);
-            default:
-                return read_flag(c);
-        }
+        bool read = false;
+        visit_field(update_, static_cast<std::size_t>(field),
+                    [&](auto& value) { read = read_value(value, c); });
+        return read;
     }
 
-    bool read_text(std::optional<std::string>& field, int c) {
+    bool read_value(std::optional<std::string>& field, int c) {
         if (c != '"') {
             return fail_wrong_type(c);
         }
@@ -171,7 +153,7 @@ class NodeUpdateReader {
         return read_json_string(cursor_, sink);
     }
 
-    bool read_size(int c) {
+    bool read_value(std::optional<float>& field, int c) {
         if (!is_number_start(c)) {
             return fail_wrong_type(c);
         }
@@ -183,14 +165,14 @@ class NodeUpdateReader {
         if (!number_to_f32(token, value)) {
             return cursor_.fail(ErrorKind::json_out_of_range);
         }
-        update_.size = value;
+        field = value;
         return true;
     }
 
     // An integer from 0 to 255. Other integers are the wrong value; -0,
     // fractions, exponents and integers beyond 64 bits count as floats, the
     // wrong type.
-    bool read_channel(std::optional<std::uint8_t>& field, int c) {
+    bool read_value(std::optional<std::uint8_t>& field, int c) {
         if (!is_number_start(c)) {
             return fail_wrong_type(c);
         }
@@ -208,13 +190,13 @@ class NodeUpdateReader {
         return true;
     }
 
-    bool read_flag(int c) {
+    bool read_value(std::optional<bool>& field, int c) {
         if (c == 't' || c == 'f') {
             const bool flag = c == 't';
             if (!cursor_.read_literal(flag ? "true" : "false")) {
                 return false;
             }
-            update_.show_label = flag;
+            field = flag;
             return true;
         }
         return fail_wrong_type(c);
@@ -230,7 +212,7 @@ class NodeUpdateReader {
 
     bool fail_duplicate(int field) {
         std::string detail = "duplicate field `";
-        detail += field_keys[static_cast<std::size_t>(field)];
+        detail += node_update_fields[static_cast<std::size_t>(field)].json_key;
         detail += '`';
         return cursor_.fail(ErrorKind::json_duplicate, std::move(detail));
     }
