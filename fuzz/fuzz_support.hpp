@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 #include "node_update/node_update.hpp"
 
 namespace fuzz {

@@ -30,7 +30,7 @@ class ByteCursor {
         if (remaining() < byte_layout::kCountSize) {
             return fail(ErrorKind::end_of_data);
         }
-        out = byte_layout::load_u64(pos_);
+        out = byte_layout::load<std::uint64_t>(pos_);
         pos_ += byte_layout::kCountSize;
         return true;
     }
@@ -40,7 +40,7 @@ class ByteCursor {
         if (remaining() < byte_layout::kWeightSize) {
             return fail(ErrorKind::end_of_data);
         }
-        out = std::bit_cast<float>(byte_layout::load_u32(pos_));
+        out = std::bit_cast<float>(byte_layout::load<std::uint32_t>(pos_));
         pos_ += byte_layout::kWeightSize;
         return true;
     }
@@ -49,7 +49,7 @@ class ByteCursor {
     // they lie: `out` points at them in the input.
     bool read_id(const std::uint8_t*& out) {
         if (remaining() >= byte_layout::kIdSize &&
-            byte_layout::load_u64(pos_) == byte_layout::kIdBytes) {
+            byte_layout::load<std::uint64_t>(pos_) == byte_layout::kIdBytes) {
             out = pos_ + byte_layout::kCountSize;
             pos_ += byte_layout::kIdSize;
             return true;

@@ -153,20 +153,13 @@ Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
 }
 
 Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
-    Result<GraphDiffEncoder> prepared = GraphDiffEncoder::prepare(diff);
-    if (!prepared) {
-        return prepared.error();
-    }
-    const GraphDiffEncoder& encoder = prepared.value();
+    TAVRO_TRY_ASSIGN(const GraphDiffEncoder encoder, GraphDiffEncoder::prepare(diff));
     std::vector<std::uint8_t> bytes;
     if (encoder.size() > bytes.max_size()) {
         return Error{ErrorKind::too_large};
     }
     bytes.resize(encoder.size());
-    Result<void> written = encoder.write_to(bytes.data());
-    if (!written) {
-        return written.error();
-    }
+    TAVRO_TRY(encoder.write_to(bytes.data()));
     return bytes;
 }
 
