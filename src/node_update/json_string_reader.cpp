@@ -65,48 +65,51 @@ bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value) {
     return true;
 }
 
+char simple_escape(char c) noexcept {
+    switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+            return c;
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        default:
+            return 0;
+    }
+}
+
+bool skip_escape(JsonCursor& cursor, const char*& p) {
+    ++p;
+    if (p == cursor.end()) {
+        return cursor.fail(ErrorKind::json_eof);
+    }
+    const char escaped = *p++;
+    if (escaped == 'u') {
+        std::uint32_t unit = 0;
+        return read_hex4(cursor, p, unit);
+    }
+    return simple_escape(escaped) != 0 || cursor.fail(ErrorKind::json_string);
+}
+
 bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length) {
     const char* const end = cursor.end();
     ++p;
     if (p == end) {
         return cursor.fail(ErrorKind::json_eof);
     }
-    char simple = 0;
-    switch (*p) {
-        case '"':
-            simple = '"';
-            break;
-        case '\\':
-            simple = '\\';
-            break;
-        case '/':
-            simple = '/';
-            break;
-        case 'b':
-            simple = '\b';
-            break;
-        case 'f':
-            simple = '\f';
-            break;
-        case 'n':
-            simple = '\n';
-            break;
-        case 'r':
-            simple = '\r';
-            break;
-        case 't':
-            simple = '\t';
-            break;
-        case 'u':
-            break;
-        default:
-            return cursor.fail(ErrorKind::json_string);
-    }
-    ++p;
-    if (simple != 0) {
-        utf8[0] = simple;
+    const char escaped = *p++;
+    if (escaped != 'u') {
+        utf8[0] = simple_escape(escaped);
         length = 1;
-        return true;
+        return utf8[0] != 0 || cursor.fail(ErrorKind::json_string);
     }
 
     // A \u escape must give a Unicode scalar value: a high surrogate only as

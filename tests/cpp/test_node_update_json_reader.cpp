@@ -91,9 +91,12 @@ TEST(NodeUpdateJsonReader, StringEscapesDecode) {
 }
 
 TEST(NodeUpdateJsonReader, StringRejectTable) {
-    // A high surrogate must be followed at once by \u and a low one; a low one
-    // may not stand alone. The same rules hold in keys and skipped values.
+    // In a decoded text (label, url, a key) a high surrogate must be followed
+    // at once by \u and a low one, and a low one may not stand alone. A
+    // skipped value only has to follow the JSON grammar, which allows both.
     check({
+        {accepted,
+         {R"({"x":"\ud800"})", R"({"x":["\udc00"],"y":{"\ud800\u0041":"\udfff\ud800"}})"}},
         {ErrorKind::json_eof,
          {R"({"label":"a)", R"({"label":"a\)", R"({"label":"\u12)", R"({"label":"\ud800)",
           R"({"label":"\ud800\u)"}},
@@ -117,7 +120,9 @@ TEST(NodeUpdateJsonReader, StringRejectTable) {
           R"({"label":"\ud800\ud800"})",
           R"({"label":"\udc00"})",
           R"({"label":"a\udfffb"})",
-          R"({"x":["\udc00"]})"}},
+          R"({"\ud800":1})",
+          R"({"x":"\q"})",
+          R"({"x":"\u12g4"})"}},
         {ErrorKind::json_type,
          {member("label", "5"), member("url", "true"), member("url", "{}"),
           member("label", "[\"a\"]")}},
