@@ -4,7 +4,6 @@
 #include <cstring>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <type_traits>
 
 #include "boundary/error_forms.hpp"
@@ -110,79 +109,21 @@ py::OwnedRef to_py(bool flag) {
     return py::OwnedRef::borrow(flag ? Py_True : Py_False);
 }
 
-// Whether converting `value` into a field of type T reads it without running
-// Python code (a __float__, an __index__ or a truth slot), which could change
-// the dict being read.
-bool converts_quietly(PyObject*, std::type_identity<std::string>) {
-    return true;  // a str (or subclass) is read as its UTF-8; anything else fails
-}
-bool converts_quietly(PyObject* value, std::type_identity<float>) {
-    return PyFloat_Check(value) || PyLong_CheckExact(value);
-}
-bool converts_quietly(PyObject* value, std::type_identity<std::uint8_t>) {
-    return PyLong_Check(value);
-}
-bool converts_quietly(PyObject* value, std::type_identity<bool>) {
-    return PyBool_Check(value);
-}
-
-constexpr std::size_t no_field = node_update_fields.size();
-
-// The field an exact str key names, or no_field. Keys written as literals in
-// Python code are the interned key objects themselves.
-std::size_t field_of_str_key(PyObject* key) {
-    for (std::size_t field = 0; field < no_field; ++field) {
-        if (key == field_key(field)) {
-            return field;
-        }
-    }
-    // A str equal to a field name is ASCII, like the name.
-    if (!PyUnicode_IS_ASCII(key)) {
-        return no_field;
-    }
-    const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
-                                static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
-    for (const NodeUpdateField& field : node_update_fields) {
-        if (text == field.name) {
-            return field.index;
-        }
-    }
-    return no_field;
-}
-
-// A dict this small is read in one pass over its items rather than by one
-// lookup per field; a larger one would cost more to walk than to probe.
-constexpr Py_ssize_t max_walked_items = 16;
-
-// The values of the field keys, from one pass over the dict's items. Only a
-// dict whose keys are all exact str can be read this way: comparing any
-// other key with a field name may run Python code (its __eq__) or raise,
-// and is left to the lookups.
-bool find_fields(PyObject* dict, std::array<PyObject*, no_field>& found) {
-    if (PyDict_GET_SIZE(dict) > max_walked_items) {
-        return false;
-    }
-    Py_ssize_t position = 0;
-    PyObject* key = nullptr;
-    PyObject* value = nullptr;
-    while (PyDict_Next(dict, &position, &key, &value)) {
-        if (!PyUnicode_CheckExact(key)) {
-            return false;
-        }
-        if (const std::size_t field = field_of_str_key(key); field != no_field) {
-            found[field] = value;
-        }
-    }
-    return true;
-}
-
-// The value stored under the key of `field`, or null when there is none.
-py::PyResult<PyObject*> look_up(PyObject* dict, std::size_t field) {
+// Looks the key of `field` up and, when present, converts its value into
+// `value`.
+template <class T>
+py::PyResult<void> read_field(PyObject* dict, std::size_t field, std::optional<T>& value) {
     PyObject* found = PyDict_GetItemWithError(dict, field_key(field));
-    if (found == nullptr && PyErr_Occurred() != nullptr) {
-        return py::fetch_error();
+    if (found == nullptr) {
+        if (PyErr_Occurred() != nullptr) {
+            return py::fetch_error();
+        }
+        return {};
     }
-    return found;
+    // Held strongly: converting may run Python code that changes the dict.
+    py::OwnedRef held = py::OwnedRef::borrow(found);
+    TAVRO_TRY_ASSIGN(value, from_py(held.get(), std::type_identity<T>{}));
+    return {};
 }
 
 }  // namespace
@@ -191,35 +132,11 @@ py::PyResult<NodeUpdate> pydict_to_node_update(PyObject* object) {
     if (!PyDict_Check(object)) {
         return py::type_mismatch(object, "PyDict");
     }
-    // The fields are converted in the dict order, each value as soon as its
-    // key is found. The values found in one pass stand for the lookups until
-    // a conversion runs Python code, which may change the dict; from then on
-    // each key is looked up.
-    std::array<PyObject*, no_field> found{};
-    bool walked = find_fields(object, found);
     NodeUpdate update;
     for (const std::size_t field : dict_order) {
-        PyObject* stored = found[field];
-        if (!walked) {
-            TAVRO_TRY_ASSIGN(stored, look_up(object, field));
-        }
-        if (stored == nullptr) {
-            continue;
-        }
-        // Held strongly: converting may run Python code that changes the dict.
-        const py::OwnedRef value = py::OwnedRef::borrow(stored);
-        py::PyResult<void> converted;
-        visit_field(update, field, [&](auto& target) {
-            using T = typename std::remove_reference_t<decltype(target)>::value_type;
-            walked = walked && converts_quietly(value.get(), std::type_identity<T>{});
-            auto result = from_py(value.get(), std::type_identity<T>{});
-            if (result) {
-                target = std::move(result).value();
-            } else {
-                converted = std::move(result).error();
-            }
-        });
-        TAVRO_TRY(converted);
+        py::PyResult<void> read;
+        visit_field(update, field, [&](auto& value) { read = read_field(object, field, value); });
+        TAVRO_TRY(read);
     }
     return update;
 }

@@ -12,7 +12,7 @@ namespace tavro::ext {
 
 // Reads the seven keys in the order label, url, size, red, green, blue,
 // show_label, converting each value as soon as it is found; the first failure
-// is returned unchanged. The dict is read through its own storage only.
+// is returned unchanged. Keys are looked up in the dict's own storage only.
 py::PyResult<NodeUpdate> pydict_to_node_update(PyObject* object);
 
 // A new dict holding the present fields, in the same key order.
