@@ -64,17 +64,19 @@ SizeText size_text(float value) noexcept {
     return text;
 }
 
-// The longest text of each kind of value; a size's text is made beforehand.
-std::size_t max_value_size(const std::string& text, const SizeText&) noexcept {
+// The longest text of each kind of value. A size's text is made here, while
+// measuring, and kept for writing.
+std::size_t max_value_size(const std::string& text, SizeText&) noexcept {
     return json_string_size(text);
 }
-std::size_t max_value_size(float, const SizeText& size) noexcept {
+std::size_t max_value_size(float value, SizeText& size) noexcept {
+    size = size_text(value);
     return size.length;
 }
-std::size_t max_value_size(std::uint8_t, const SizeText&) noexcept {
+std::size_t max_value_size(std::uint8_t, SizeText&) noexcept {
     return max_u8_text_size;
 }
-std::size_t max_value_size(bool, const SizeText&) noexcept {
+std::size_t max_value_size(bool, SizeText&) noexcept {
     return max_bool_text_size;
 }
 
@@ -95,10 +97,6 @@ char* put_value(char* out, bool value, const SizeText&) noexcept {
 
 void write_node_update_json(const NodeUpdate& update, std::string& out) {
     SizeText size{};
-    if (update.size) {
-        size = size_text(*update.size);
-    }
-
     // An upper bound: braces plus, per member, a comma, the key and the
     // longest value text. The first member has no comma and small numbers
     // are shorter; the unused tail is cut off at the end.
