@@ -82,11 +82,16 @@ void for_each_field(Update& update, F&& f) {
 // Calls f(update.<member>) for the field with index `index`.
 template <class Update, class F>
 void visit_field(Update& update, std::size_t index, F&& f) {
-    for_each_field(update, [&](const NodeUpdateField& field, auto& value) {
-        if (field.index == index) {
-            f(value);
-        }
-    });
+    switch (index) {
+#define TAVRO_FIELD_CASE(member, type, json_key, dict_position) \
+    case node_update_field::member:                             \
+        f(update.member);                                       \
+        break;
+        TAVRO_NODE_UPDATE_FIELDS(TAVRO_FIELD_CASE)
+#undef TAVRO_FIELD_CASE
+        default:
+            break;
+    }
 }
 
 #undef TAVRO_NODE_UPDATE_FIELDS
