@@ -37,9 +37,7 @@ PyResult<std::array<PyObject*, N>> bind_fastcall(const FunctionDescription& func
                                                  PyObject* const* args, Py_ssize_t nargsf,
                                                  PyObject* kwnames) {
     std::array<PyObject*, N> bound{};
-    if (PyResult<void> ok = bind_fastcall(function, args, nargsf, kwnames, bound); !ok) {
-        return std::move(ok).error();
-    }
+    TAVRO_TRY(bind_fastcall(function, args, nargsf, kwnames, bound));
     return bound;
 }
 
