@@ -742,8 +742,9 @@ def main(argv=None) -> None:
     }
     with open(args.json, "w") as f:
         json.dump(result, f, indent=1)
+    quick_mark = " (QUICK sizes)" if sizes.name == "quick" else ""
     with open(args.chart, "w") as f:
-        f.write(chart.svg(rows, text.splitlines()[0]))
+        f.write(chart.svg(rows, text.splitlines()[0].split(" (QUICK")[0] + quick_mark))
     print(f"chart drawn to {args.chart}")
     if args.markdown:
         with open(args.markdown, "w") as f:

@@ -28,6 +28,9 @@ using py::PyResult;
 constexpr std::string_view kClassName = "PyGraphDiff";
 
 PyResult<PyGraphDiffObject*> receiver(PyObject* self) {
+    if (is_exactly_py_graph_diff(self)) {
+        return reinterpret_cast<PyGraphDiffObject*>(self);
+    }
     TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
     if (Py_TYPE(self) != type && PyType_IsSubtype(Py_TYPE(self), type) == 0) {
         return py::type_mismatch(self, kClassName);
