@@ -93,8 +93,9 @@ def svg(rows: list[dict], title: str) -> str:
         decade *= 10
     y = TOP
     for g in groups:
+        short_name = g["workload"].split(" (")[0]  # the counts are in the table
         out.append(
-            f'<text x="10" y="{y + 10}" font-weight="bold">{escape(g["workload"])}</text>'
+            f'<text x="10" y="{y + 10}" font-weight="bold">{escape(short_name)}</text>'
             f'<text x="{LABEL_WIDTH}" y="{y + 10}" fill="#555">'
             f"floor: {escape(g['floor'])}</text>"
         )
