@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "boundary/pending_error.hpp"
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 
 namespace tavro::ext {
 
@@ -19,6 +19,16 @@ struct PyGraphDiffObject {
 // The PyGraphDiff class, created on first use and kept for the life of the
 // process (borrowed reference).
 py::PyResult<PyTypeObject*> py_graph_diff_type();
+
+namespace type_detail {
+// The class once created by py_graph_diff_type(), null before.
+extern PyTypeObject* g_class;
+}  // namespace type_detail
+
+// Whether `object` is a PyGraphDiff itself, not an instance of a subclass.
+inline bool is_exactly_py_graph_diff(PyObject* object) noexcept {
+    return Py_TYPE(object) == type_detail::g_class;
+}
 
 // Allocates a new instance and moves `diff` into it.
 py::PyResult<py::OwnedRef> new_py_graph_diff(PyTypeObject* type, Diff&& diff);
