@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 
 namespace {
 
