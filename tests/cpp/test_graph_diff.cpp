@@ -1,13 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
+#include <cstring>
 
 #include "test_support.hpp"
 
 namespace tavro {
 namespace {
 
-using testing::counter_id;
 using testing::id_of;
 using testing::state;
 using testing::update_of;
@@ -16,32 +17,30 @@ const Uuid A = id_of('a');
 const Uuid B = id_of('b');
 const Uuid C = id_of('c');
 
+// Present fields replace, absent ones stay; empty, zero, false and NaN are values.
 TEST(NodeUpdateMerge, PresentFieldsReplaceAbsentOnesStay) {
     const char* const full =
         R"({"label":"L","size":2.5,"url":"u","red":1,"green":2,"blue":3,"showLabel":true})";
-    const struct {
-        const char* earlier;
-        const char* later;
-        const char* merged;
-    } rows[] = {
-        {full, "{}", full},  // the empty update is the identity on both sides
+    const std::array<std::array<const char*, 3>, 5> rows{{
+        {full, "{}", full},
         {"{}", full, full},
         {R"({"label":"kept","size":2})", R"({"size":3,"red":10})",
          R"({"label":"kept","size":3.0,"red":10})"},
-        // Empty, zero and false are present values and replace.
         {full, R"({"label":"","red":0,"showLabel":false})",
          R"({"label":"","size":2.5,"url":"u","red":0,"green":2,"blue":3,"showLabel":false})"},
-    };
-    for (const auto& row : rows) {
-        NodeUpdate merged = update_of(row.earlier);
-        merged += update_of(row.later);
-        EXPECT_EQ(testing::json_of(merged), row.merged) << row.earlier << " += " << row.later;
+        {full, R"({"url":"v","green":9,"blue":8})",
+         R"({"label":"L","size":2.5,"url":"v","red":1,"green":9,"blue":8,"showLabel":true})"},
+    }};
+    for (const auto& [earlier, later, merged] : rows) {
+        NodeUpdate update = update_of(earlier);
+        update += update_of(later);
+        EXPECT_EQ(testing::json_of(update), merged) << earlier << " += " << later;
     }
     NodeUpdate nan_size;
     nan_size.size = std::nanf("");
-    NodeUpdate merged = update_of(full);
-    merged += std::move(nan_size);
-    EXPECT_TRUE(merged.size.has_value() && std::isnan(*merged.size));
+    NodeUpdate update = update_of(full);
+    update += std::move(nan_size);
+    EXPECT_TRUE(update.size.has_value() && std::isnan(*update.size));
 }
 
 // Each row runs a history of operations on a new diff and compares its counts
@@ -93,9 +92,7 @@ TEST(DiffRules, EndpointMarkedDeletedRefusesEdgeAndChangesNothing) {
         d.delete_edge(A, C);
         d.delete_node(deleted);
         const Diff before = d;
-        Result<void> refused = d.add_edge(A, B, 1.0f);
-        ASSERT_FALSE(refused.ok());
-        EXPECT_EQ(refused.error().description, "Either from or to nodes are marked to be deleted");
+        EXPECT_FALSE(d.add_edge(A, B, 1.0f).ok());
         EXPECT_EQ(d, before);
     }
 }
@@ -105,15 +102,19 @@ TEST(DiffRules, EndpointMarkedDeletedRefusesEdgeAndChangesNothing) {
 TEST(DiffRules, DeleteNodeRecordsEveryIncomingEdgeAcrossManySources) {
     Diff d;
     Diff expected;
-    for (std::uint64_t n = 0; n < 500; ++n) {
-        ASSERT_TRUE(d.add_edge(counter_id(n), C, 1.0f).ok());
-        ASSERT_TRUE(d.add_edge(counter_id(n), counter_id(n + 1000), 1.0f).ok());
-        ASSERT_TRUE(expected.add_edge(counter_id(n), counter_id(n + 1000), 1.0f).ok());
-        expected.delete_edge(counter_id(n), C);
+    const auto id = [](std::uint32_t n) {
+        Uuid u;
+        std::memcpy(u.bytes.data(), &n, sizeof n);
+        return u;
+    };
+    for (std::uint32_t n = 0; n < 500; ++n) {
+        ASSERT_TRUE(d.add_edge(id(n), C, 1.0f).ok() && d.add_edge(id(n), id(n + 1000), 1.0f).ok());
+        ASSERT_TRUE(expected.add_edge(id(n), id(n + 1000), 1.0f).ok());
+        expected.delete_edge(id(n), C);
     }
     d.delete_node(C);
     expected.deleted_nodes.insert(C);
-    EXPECT_EQ(state(d), state(expected));
+    EXPECT_EQ(d, expected);
 }
 
 }  // namespace

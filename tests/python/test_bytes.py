@@ -1,0 +1,189 @@
+"""to_bytes and from_bytes as Python sees them: the worked examples, one fixed
+exception for every unreadable input, what reading keeps, hostile inputs (in
+a child, so that a crash or a hang fails the test rather than the run), and
+the same bytes from the same history in every process."""
+
+import os
+import struct
+import subprocess
+import sys
+
+import pytest
+from diff_model import snapshot
+from hypothesis import given, settings
+from hypothesis import strategies as st
+from tavro_api import PyGraphDiff
+
+A, B, X = bytes(range(16)), bytes(range(16, 32)), bytes([0xAA]) * 16
+
+
+def u64(n):
+    return struct.pack("<Q", n)
+
+
+def text(raw):
+    return u64(len(raw)) + raw
+
+
+def ident(raw):
+    return text(raw)
+
+
+EMPTY = u64(0) * 4
+ONLY_EDGE = u64(0) * 2 + u64(1) + ident(A) + u64(1) + ident(B) + bytes.fromhex("0000c03f") + u64(0)
+EXAMPLES = {
+    "empty": (EMPTY, []),
+    "deleted node": (u64(0) + u64(1) + ident(X) + u64(0) * 2, [("delete_node", X)]),
+    "node with a label": (u64(1) + ident(A) + text(b'{"label":"a"}') + u64(0) * 3,
+                          [("add_node", A, {"label": "a"})]),
+    "edge": (ONLY_EDGE, [("add_edge", A, B, 1.5)]),
+}  # fmt: skip
+
+
+def diff_of(ops):
+    d = PyGraphDiff()
+    for name, *args in ops:
+        getattr(d, name)(*args)
+    return d
+
+
+@pytest.mark.parametrize("data, ops", EXAMPLES.values(), ids=EXAMPLES)
+def test_worked_examples_byte_for_byte(data, ops):
+    assert diff_of(ops).to_bytes() == data
+    assert snapshot(PyGraphDiff.from_bytes(data)) == snapshot(diff_of(ops))
+    assert snapshot(PyGraphDiff.from_bytes(data + b"\xff" * 9)) == snapshot(diff_of(ops))
+
+
+def unreadable(data):
+    with pytest.raises(Exception) as raised:
+        PyGraphDiff.from_bytes(data)
+    return (type(raised.value), str(raised.value), raised.value.__cause__)
+
+
+FAILED = (Exception, "Failed to deserialize graph diff.", None)
+
+
+@settings(max_examples=200)
+@given(st.lists(st.tuples(st.sampled_from(["delete_node", "add_node", "add_edge", "delete_edge"]),
+                          st.sampled_from([A, B, X])), max_size=8),
+       st.integers(0, 10**6), st.sampled_from(["cut", "flip", "huge"]), st.integers(1, 2**64 - 1))  # fmt: skip
+def test_broken_bytes_raise_the_one_fixed_exception(ops, at, how, value):
+    extra = {"add_node": ({"label": "a"},), "add_edge": (B, 0.5), "delete_edge": (B,)}
+    raw = bytearray(diff_of([(n, i, *extra.get(n, ())) for n, i in ops]).to_bytes())
+    at %= len(raw)
+    if how == "cut":
+        del raw[at:]
+    elif how == "flip":
+        raw[at] ^= value & 0xFF or 1
+    else:
+        raw[at : at + 8] = u64(max(value, 2**32))
+    try:
+        PyGraphDiff.from_bytes(bytes(raw))
+    except Exception as error:  # noqa: BLE001 - its class is what is checked
+        assert (type(error), str(error), error.__cause__) == FAILED
+
+
+def test_what_reading_keeps_and_refuses():
+    both = PyGraphDiff.from_bytes(u64(1) + ident(X) + text(b"{}") + u64(1) + ident(X) + u64(0) * 2)
+    assert list(both.new_or_updated_nodes()) == both.deleted_nodes() and both.num_nodes() == 2
+    empty = PyGraphDiff.from_bytes(
+        u64(0) * 2 + u64(1) + ident(A) + u64(0) + u64(1) + ident(B) + u64(0)
+    )
+    assert (empty.new_or_updated_edges(), empty.deleted_edges(), empty.num_edges()) == ({}, {}, 2)
+    repeated = u64(2) + ident(A) + text(b"not json") + ident(A) + text(b'{"url":"u"}') + u64(0) * 3
+    assert list(PyGraphDiff.from_bytes(repeated).new_or_updated_nodes().values()) == [{"url": "u"}]
+    node = u64(1) + ident(A)
+    for data in [b"", EMPTY[:31], u64(0) + u64(1) + u64(15) + X[:15] + u64(0) * 2,
+                 node + text(b'{"label":"\xff"}') + u64(0) * 3, node + text(b'{"red":256}') + u64(0) * 3,
+                 u64(0) + u64(2**40) + ident(X), ONLY_EDGE[:-10]]:  # fmt: skip
+        assert unreadable(data) == FAILED
+    d = diff_of([("delete_node", A)])
+    made = d.from_bytes(bytes=ONLY_EDGE)
+    assert type(made) is PyGraphDiff and made is not d and d.to_bytes() != ONLY_EDGE
+    assert PyGraphDiff.from_bytes(type("Raw", (bytes,), {})(EMPTY)).num_nodes() == 0
+    for value, name in [
+        (bytearray(EMPTY), "bytearray"),
+        (memoryview(EMPTY), "memoryview"),
+        ("x", "str"),
+    ]:
+        with pytest.raises(TypeError) as raised:
+            PyGraphDiff.from_bytes(value)
+        assert (
+            str(raised.value)
+            == f"argument 'bytes': '{name}' object cannot be converted to 'PyBytes'"
+        )
+
+
+CHILD = r"""
+import hashlib, random, struct, sys
+from tavro_api import PyGraphDiff
+
+def node(text):
+    return struct.pack("<QQ", 1, 16) + bytes(16) + struct.pack("<Q", len(text)) + text + bytes(24)
+
+def read(text):
+    try:
+        (update,) = PyGraphDiff.from_bytes(node(text)).new_or_updated_nodes().values()
+        return update
+    except Exception as error:
+        return str(error)
+
+if sys.argv[1] == "hostile":
+    N = 1_000_000
+    for text in [b'{"x":' + b"[" * N + b"]" * N + b',"label":"a"}',
+                 b'{"x":' + b'{"k":[' * (N // 2) + b"null" + b"]}" * (N // 2) + b',"red":1}',
+                 b'{"x":' + b"[" * N, b'{"x":' + b"[" * N + b"}" * N + b"}",
+                 b'{"size":1' + b"0" * N + b"}", b'{"size":0.' + b"0" * N + b"1}",
+                 b'{"size":1' + b"0" * N + b"e-1000000}", b'{"size":1e' + b"9" * N + b"}",
+                 b'{"size":1e-' + b"9" * N + b"}", b'{"label":"' + b"\\u00e9" * N + b'"}',
+                 b"{" + b'"k":[],' * N + b'"red":1}', b'{"' + b"k" * N + b'":0,"red":1}']:
+        update = read(text)
+        print("é" * 3 if update == {"label": "é" * N} else repr(update)[:60], flush=True)
+else:
+    rng = random.Random(20240611)
+    ids = [rng.randbytes(16) for _ in range(300)]
+    diff = PyGraphDiff()
+    for step in range(3000):
+        r, a, b = rng.random(), rng.choice(ids), rng.choice(ids)
+        if r < 0.45:
+            diff.add_edge(a, b, rng.uniform(-10.0, 10.0))
+        elif r < 0.6:
+            diff.delete_edge(a, b)
+        elif r < 0.65:
+            diff.delete_node(a)
+        else:
+            diff.add_node(a, {"label": f"node {step}", "size": rng.uniform(0, 5)})
+    data = diff.to_bytes()
+    again = PyGraphDiff.from_bytes(data).to_bytes()
+    counts = [len(listing()) for listing in (diff.new_or_updated_nodes, diff.deleted_nodes,
+              diff.new_or_updated_edges, diff.deleted_edges)]
+    print(hashlib.sha256(data).hexdigest(), hashlib.sha256(again).hexdigest(), min(counts) > 10)
+"""
+
+
+def child(mode, hash_seed=0):
+    env = dict(os.environ, PYTHONHASHSEED=str(hash_seed), PYTHONPATH=os.pathsep.join(sys.path))
+    result = subprocess.run([sys.executable, "-c", CHILD, mode], env=env, capture_output=True,
+                            text=True, timeout=300)  # fmt: skip
+    assert result.returncode == 0, result.stderr[-2000:]
+    return result.stdout.splitlines()
+
+
+def test_deep_nesting_and_huge_tokens_neither_crash_nor_stall():
+    assert child("hostile") == [
+        "{'label': 'a'}",
+        "{'red': 1}",
+        *[repr(FAILED[1])] * 3,
+        "{'size': 0.0}",
+        "{'size': 1.0}",
+        repr(FAILED[1]),
+        "{'size': 0.0}",
+        "é" * 3,
+        "{'red': 1}",
+        "{'red': 1}",
+    ]
+
+
+def test_the_same_history_writes_the_same_bytes_in_every_process():
+    first, second = child("order", 1), child("order", 2)
+    assert first == second and first[0].split()[2] == "True"
