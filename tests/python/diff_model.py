@@ -1,7 +1,5 @@
-"""A small pure-Python model of the diff's rules, a reader of a PyGraphDiff into
-the same order-free shape, and values that convert through the number
-protocols. Ids are 16-byte ``bytes`` going in and their 36-character text
-coming out; weights and sizes are narrowed to 32-bit floats."""
+"""A pure-Python model of the diff's rules, a reader of a PyGraphDiff into the
+same order-free shape, and values that convert through the number protocols."""
 
 import math
 import struct
@@ -141,8 +139,3 @@ class Raises:
         raise self.error.with_traceback(None)
 
     __index__ = __float__
-
-
-class Unprintable:
-    def __str__(self):
-        raise RuntimeError("no text")

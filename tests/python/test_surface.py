@@ -66,29 +66,24 @@ def test_reimport_gives_the_same_objects_and_a_second_interpreter_is_refused(tmp
 # (method, positional args, keyword args, message after "PyGraphDiff.<method>() ")
 BINDING_ERRORS = {
     "one extra is 'was'": ("__new__", (None,), {}, "takes 0 positional arguments but 1 was given"),
-    "two extra is 'were'": ("__new__", (1, 2), {}, "takes 0 positional arguments but 2 were given"),
     "noun stays plural for one parameter":
         ("delete_node", (BAD, A), {}, "takes 1 positional arguments but 2 were given"),
     "too many positional before a repeated keyword":
         ("add_node", (A, {}, 1), {"id": A}, "takes 2 positional arguments but 3 were given"),
     "keywords checked in the order passed":
         ("__new__", (), {"b": 1, "a": 2}, "got an unexpected keyword argument 'b'"),
-    "names are case-sensitive":
-        ("add_node", (BAD, {}), {"ID": A}, "got an unexpected keyword argument 'ID'"),
     "unknown keyword before missing":
         ("delete_edge", (A,), {"target": A}, "got an unexpected keyword argument 'target'"),
     "repeated keyword first in order":
         ("add_node", (BAD,), {"id": A, "bogus": 1}, "got multiple values for argument 'id'"),
     "repeat of a later parameter":
         ("add_edge", (A, A, "x"), {"weight": 1.0}, "got multiple values for argument 'weight'"),
-    "one missing": ("delete_node", (), {}, "missing 1 required positional argument: 'id'"),
     "missing first, later given by name":
         ("add_node", (), {"update": []}, "missing 1 required positional argument: 'id'"),
     "three missing":
         ("add_edge", (), {}, "missing 3 required positional arguments: 'from', 'to', and 'weight'"),
     "missing first and last":
         ("add_edge", (), {"to": BAD}, "missing 2 required positional arguments: 'from' and 'weight'"),
-    "from_bytes": ("from_bytes", (b"", b""), {}, "takes 1 positional arguments but 2 were given"),
     "from_bytes missing": ("from_bytes", (), {}, "missing 1 required positional argument: 'bytes'"),
     "to_bytes": ("to_bytes", (1,), {}, "takes no arguments (1 given)"),
     "listing": ("deleted_edges", (), {"x": 1}, "takes no keyword arguments"),
