@@ -47,19 +47,19 @@ PyObject* fail(PyObject*, PyObject* args) {
     });
 }
 
-// call_and_fetch(callable): a failure of `callable()` is fetched back as the body's error.
+// call_and_fetch(callable): a failure of `callable()` is fetched back as the
+// body's error; with None, an error is fetched although none is pending.
 PyObject* call_and_fetch(PyObject*, PyObject* callable) {
     return py::call_entry([&]() -> py::PyResult<py::OwnedRef> {
+        if (callable == Py_None) {
+            return py::fetch_error();
+        }
         py::OwnedRef result = py::OwnedRef::steal(PyObject_CallNoArgs(callable));
         if (!result) {
             return py::fetch_error();
         }
         return result;
     });
-}
-
-PyObject* fetch_with_nothing_set(PyObject*, PyObject*) {
-    return py::call_entry([]() -> py::PyResult<py::OwnedRef> { return py::fetch_error(); });
 }
 
 // raw_entry_depth(): the lock-depth counter, read without entering the wrapper.
@@ -70,7 +70,6 @@ PyObject* raw_entry_depth(PyObject*, PyObject*) {
 PyMethodDef g_functions[] = {
     {"fail", fail, METH_VARARGS, nullptr},
     {"call_and_fetch", call_and_fetch, METH_O, nullptr},
-    {"fetch_with_nothing_set", fetch_with_nothing_set, METH_NOARGS, nullptr},
     {"raw_entry_depth", raw_entry_depth, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -101,13 +100,12 @@ void drop_fails_dealloc(PyObject* self) {
         PyTypeObject* type = Py_TYPE(self);
         reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
         Py_DECREF(type);
-        const char* const kinds[] = {"panic", "throw", "error", "none"};
-        for (const char* name : kinds) {
-            if (name[0] == kind) {
-                if (auto failed = fail_as(name, std::string("in destructor: ") + name); !failed) {
-                    return std::move(failed).error();
-                }
-            }
+        const std::string name = kind == 'p'   ? "panic"
+                                 : kind == 't' ? "throw"
+                                 : kind == 'e' ? "error"
+                                               : "none";
+        if (auto failed = fail_as(name, "in destructor: " + name); !failed) {
+            return std::move(failed).error();
         }
         return {};
     });

@@ -5,6 +5,7 @@ each, and tests/valgrind/exercise_all.py runs them under memcheck."""
 import collections
 import math
 import struct
+from operator import methodcaller
 
 import numpy
 from diff_model import DiffModel, FloatLike, IndexLike, Raises
@@ -26,19 +27,29 @@ def populated(kind=PyGraphDiff):
 
 
 class Nested:
-    """A weight that calls `name` on the diff being changed, keeping the error."""
+    """A number whose conversion calls `call(diff)` on the diff being changed,
+    keeps the error (which must say `message`) and raises it when `propagate`."""
 
-    def __init__(self, name, propagate):
-        self.name, self.propagate, self.diff, self.raised = name, propagate, None, None
+    def __init__(self, call, message, propagate=False):
+        self.call, self.message, self.propagate, self.diff, self.raised = (
+            call,
+            message,
+            propagate,
+            None,
+            None,
+        )
 
     def __float__(self):
         try:
-            getattr(self.diff, self.name)()
+            self.call(self.diff)
         except RuntimeError as error:
             self.raised = error
             if self.propagate:
                 raise error.with_traceback(None) from None
-        return 1.0
+        return 4.0
+
+    def __index__(self):
+        return int(self.__float__())
 
 
 # Hashes like "label" and refuses to compare, so the dict lookup raises.
@@ -74,7 +85,7 @@ CASES = {
        "new_or_updated_edges", "deleted_edges", "num_nodes", "num_edges", "to_bytes"]},
     "from_bytes": ("PyGraphDiff.from_bytes", (BLOB + b"trailing",), {}, None),
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
-    "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested("num_nodes", False)), {}, None),
+    "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested(methodcaller("num_nodes"), "Already mutably borrowed")), {}, None),
     "id_short": ("add_node", (bytes(15), {}), {}, TypeError),
     "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
     "update_list": ("add_node", (A, [1]), {}, TypeError),
@@ -94,7 +105,7 @@ CASES = {
     "new_with_argument": ("PyGraphDiff", (None,), {}, TypeError),
     "no_arguments_given_one": ("num_nodes", (1,), {}, TypeError),
     "wrong_receiver": ("PyGraphDiff.add_node", (object(), A, {}), {}, TypeError),
-    "change_inside_a_change": ("add_edge", (A, C, Nested("clear", True)), {}, RuntimeError),
+    "change_inside_a_change": ("add_edge", (A, C, Nested(methodcaller("clear"), "Already borrowed", True)), {}, RuntimeError),
     "from_bytes_bytearray": ("PyGraphDiff.from_bytes", (bytearray(32),), {}, TypeError),
     "from_bytes_empty": ("PyGraphDiff.from_bytes", (b"",), {}, Exception),
     "from_bytes_bad_utf8": ("PyGraphDiff.from_bytes", (node_record(b"\xe2\x82"),), {}, Exception),

@@ -7,7 +7,7 @@ import threading
 from operator import methodcaller
 
 import pytest
-from cases import A, B, C, populated
+from cases import A, B, C, Nested, populated
 from diff_model import id_text, snapshot
 from tavro_api import PyGraphDiff
 
@@ -24,36 +24,18 @@ NESTED = {
 }  # fmt: skip
 
 
-class Reentrant:
-    """Calls `nested(diff)` from its conversion; keeps the error and raises it
-    again unless told to swallow it."""
-
-    def __init__(self, diff, nested, swallow=False):
-        self.diff, self.nested, self.swallow, self.raised = diff, nested, swallow, None
-
-    def __float__(self):
-        try:
-            self.nested(self.diff)
-        except RuntimeError as error:
-            self.raised = error
-            if not self.swallow:
-                raise
-        return 4.0
-
-    def __index__(self):
-        return int(self.__float__())
-
-
-@pytest.mark.parametrize("nested, message", NESTED.values(), ids=NESTED)
-def test_nested_call_is_refused_and_frees_the_counter(nested, message):
+@pytest.mark.parametrize("call, message", NESTED.values(), ids=NESTED)
+def test_nested_call_is_refused_and_frees_the_counter(call, message):
     d = populated()
     before = snapshot(d)
-    weight = Reentrant(d, nested)
+    weight = Nested(call, message, propagate=True)
+    weight.diff = d
     with pytest.raises(RuntimeError) as info:
         d.add_edge(A, C, weight)
     assert info.value is weight.raised and str(info.value) == message
     assert snapshot(d) == before
-    swallowed = Reentrant(d, nested, swallow=True)
+    swallowed = Nested(call, message)
+    swallowed.diff = d
     d.add_node(B, {"red": swallowed})  # the conversion goes on after the refusal
     assert str(swallowed.raised) == message and d.new_or_updated_nodes()[id_text(B)]["red"] == 4
 
@@ -68,18 +50,16 @@ def test_a_key_compared_in_the_lookup_cannot_change_the_diff():
 
 
 def test_other_diffs_stay_free_and_the_receiver_stays_alive():
-    d, other, holder = populated(), PyGraphDiff(), []
+    other, holder = PyGraphDiff(), [populated()]
 
     def touch_others(_):
         other.add_node(B, {"red": 9})
-        inner = PyGraphDiff()
-        inner.add_edge(A, B, 1.0)
-        holder.clear()  # the last other reference to d goes
+        holder.clear()  # the last other reference to the receiver goes
         gc.collect()
 
-    holder.append(d)
-    d.add_edge(A, C, Reentrant(d, touch_others))
-    assert other.num_nodes() == 1 and d.new_or_updated_edges()[id_text(A)][id_text(C)] == 4.0
+    weight = Nested(touch_others, None)
+    holder[0].add_edge(A, C, weight)
+    assert holder == [] and weight.raised is None and other.num_nodes() == 1
 
 
 def test_other_threads_are_refused_while_a_change_lets_go_of_the_lock():

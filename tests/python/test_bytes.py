@@ -1,4 +1,4 @@
-"""to_bytes and from_bytes as Python sees them: the worked examples, one fixed
+"""to_bytes and from_bytes as Python sees them: the byte form, one fixed
 exception for every unreadable input, what reading keeps, hostile inputs (in
 a child, so that a crash or a hang fails the test rather than the run), and
 the same bytes from the same history in every process."""
@@ -29,13 +29,6 @@ def ident(raw):
 
 EMPTY = u64(0) * 4
 ONLY_EDGE = u64(0) * 2 + u64(1) + ident(A) + u64(1) + ident(B) + bytes.fromhex("0000c03f") + u64(0)
-EXAMPLES = {
-    "empty": (EMPTY, []),
-    "deleted node": (u64(0) + u64(1) + ident(X) + u64(0) * 2, [("delete_node", X)]),
-    "node with a label": (u64(1) + ident(A) + text(b'{"label":"a"}') + u64(0) * 3,
-                          [("add_node", A, {"label": "a"})]),
-    "edge": (ONLY_EDGE, [("add_edge", A, B, 1.5)]),
-}  # fmt: skip
 
 
 def diff_of(ops):
@@ -45,11 +38,13 @@ def diff_of(ops):
     return d
 
 
-@pytest.mark.parametrize("data, ops", EXAMPLES.values(), ids=EXAMPLES)
-def test_worked_examples_byte_for_byte(data, ops):
-    assert diff_of(ops).to_bytes() == data
-    assert snapshot(PyGraphDiff.from_bytes(data)) == snapshot(diff_of(ops))
-    assert snapshot(PyGraphDiff.from_bytes(data + b"\xff" * 9)) == snapshot(diff_of(ops))
+def test_the_byte_form_is_the_core_s_own():
+    assert (
+        PyGraphDiff().to_bytes() == EMPTY
+        and diff_of([("add_edge", A, B, 1.5)]).to_bytes() == ONLY_EDGE
+    )
+    read = PyGraphDiff.from_bytes(ONLY_EDGE + b"\xff" * 9)  # bytes after the end are ignored
+    assert snapshot(read) == snapshot(diff_of([("add_edge", A, B, 1.5)]))
 
 
 def unreadable(data):
@@ -68,8 +63,6 @@ def test_what_reading_keeps_and_refuses():
         u64(0) * 2 + u64(1) + ident(A) + u64(0) + u64(1) + ident(B) + u64(0)
     )
     assert (empty.new_or_updated_edges(), empty.deleted_edges(), empty.num_edges()) == ({}, {}, 2)
-    repeated = u64(2) + ident(A) + text(b"not json") + ident(A) + text(b'{"url":"u"}') + u64(0) * 3
-    assert list(PyGraphDiff.from_bytes(repeated).new_or_updated_nodes().values()) == [{"url": "u"}]
     node = u64(1) + ident(A)
     for data in [b"", EMPTY[:31], u64(0) + u64(1) + u64(15) + X[:15] + u64(0) * 2,
                  node + text(b'{"label":"\xff"}') + u64(0) * 3, node + text(b'{"red":256}') + u64(0) * 3,
@@ -79,17 +72,11 @@ def test_what_reading_keeps_and_refuses():
     made = d.from_bytes(bytes=ONLY_EDGE)
     assert type(made) is PyGraphDiff and made is not d and d.to_bytes() != ONLY_EDGE
     assert PyGraphDiff.from_bytes(type("Raw", (bytes,), {})(EMPTY)).num_nodes() == 0
-    for value, name in [
-        (bytearray(EMPTY), "bytearray"),
-        (memoryview(EMPTY), "memoryview"),
-        ("x", "str"),
-    ]:
+    for value, name in [(bytearray(EMPTY), "bytearray"), (memoryview(EMPTY), "memoryview")]:
         with pytest.raises(TypeError) as raised:
             PyGraphDiff.from_bytes(value)
-        assert (
-            str(raised.value)
-            == f"argument 'bytes': '{name}' object cannot be converted to 'PyBytes'"
-        )
+        message = f"argument 'bytes': '{name}' object cannot be converted to 'PyBytes'"
+        assert str(raised.value) == message
 
 
 CHILD = r"""

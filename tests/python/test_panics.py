@@ -82,7 +82,7 @@ def test_fetching_errors_back():
         P.call_and_fetch(lambda: throw(error))
     assert info.value is error
     with pytest.raises(SystemError, match="^attempted to fetch exception but none was set$"):
-        P.fetch_with_nothing_set()
+        P.call_and_fetch(None)
     derived = type("Derived", (PanicException,), {})("derived")
     assert panic_of(P.call_and_fetch, lambda: throw(derived)) is derived
 
