@@ -102,6 +102,34 @@ TEST(NodeUpdateJson, SizesReadBitForBit) {
                             member("size", "\"5\""), member("size", "true"), member("x", "01")});
 }
 
+// A million levels of nesting, or a token of a million characters, read in
+// linear time and without recursion (a quadratic reader would not finish).
+TEST(NodeUpdateJson, HugeInput) {
+    const std::size_t n = 1'000'000;
+    std::string mixed;
+    for (std::size_t i = 0; i < n; ++i) {
+        mixed += i % 2 == 0 ? "[" : "{\"k\":";
+    }
+    mixed += "null";
+    for (std::size_t i = n; i-- > 0;) {
+        mixed += i % 2 == 0 ? "]" : "}";
+    }
+    std::string escapes;
+    for (std::size_t i = 0; i < n; ++i) {
+        escapes += "\\u00e9";
+    }
+    EXPECT_EQ(update_of("{\"x\":" + mixed + ",\"red\":1}").red, 1);
+    EXPECT_EQ(update_of(member("label", "\"" + escapes + "\"")).label->size(), 2 * n);
+    EXPECT_EQ(update_of(member("size", "0." + std::string(n, '0') + "1")).size, 0.0f);
+    EXPECT_EQ(update_of(member("size", "1" + std::string(n, '0') + "e-1000000")).size, 1.0f);
+    EXPECT_EQ(update_of(member("size", "1e-" + std::string(n, '9'))).size, 0.0f);
+    EXPECT_EQ(
+        update_of("{" + std::string(n, ' ') + "\"" + std::string(n, 'k') + "\":[],\"red\":1}").red,
+        1);
+    expect_accepted(false, {member("size", "1" + std::string(n, '0')),
+                            member("size", "1e" + std::string(n, '9'))});
+}
+
 // Colours tell integers from floats by the text: "1.0", "1e2" and "-0" are floats.
 TEST(NodeUpdateJson, Colours) {
     for (const std::string key : {"red", "green", "blue"}) {

@@ -113,29 +113,17 @@ def snapshot(diff):
     return canonical(*listings)
 
 
-class FloatLike:
-    def __init__(self, value):
-        self.value = value
-
-    def __float__(self):
-        return self.value
+def FloatLike(value):  # noqa: N802 - stands for a class
+    return type("FloatLike", (), {"__float__": lambda self: value})()
 
 
-class IndexLike:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
+def IndexLike(value):  # noqa: N802
+    return type("IndexLike", (), {"__index__": lambda self: value})()
 
 
-class Raises:
-    """Fails float and integer conversion with the given exception (fresh traceback)."""
+def _raise(self):
+    raise self.error.with_traceback(None)
 
-    def __init__(self, error):
-        self.error = error
 
-    def __float__(self):
-        raise self.error.with_traceback(None)
-
-    __index__ = __float__
+def Raises(error):  # noqa: N802 - fails float and integer conversion with `error`
+    return type("Raises", (), {"error": error, "__float__": _raise, "__index__": _raise})()

@@ -1,7 +1,6 @@
 """to_bytes and from_bytes as Python sees them: the byte form, one fixed
-exception for every unreadable input, what reading keeps, hostile inputs (in
-a child, so that a crash or a hang fails the test rather than the run), and
-the same bytes from the same history in every process."""
+exception for every unreadable input, what reading keeps, and the same bytes
+from the same history in every process."""
 
 import os
 import struct
@@ -80,75 +79,38 @@ def test_what_reading_keeps_and_refuses():
 
 
 CHILD = r"""
-import hashlib, random, struct, sys
+import hashlib, random
 from tavro_api import PyGraphDiff
 
-def node(text):
-    return struct.pack("<QQ", 1, 16) + bytes(16) + struct.pack("<Q", len(text)) + text + bytes(24)
-
-def read(text):
-    try:
-        (update,) = PyGraphDiff.from_bytes(node(text)).new_or_updated_nodes().values()
-        return update
-    except Exception as error:
-        return str(error)
-
-if sys.argv[1] == "hostile":
-    N = 1_000_000
-    for text in [b'{"x":' + b"[" * N + b"]" * N + b',"label":"a"}',
-                 b'{"x":' + b'{"k":[' * (N // 2) + b"null" + b"]}" * (N // 2) + b',"red":1}',
-                 b'{"x":' + b"[" * N, b'{"x":' + b"[" * N + b"}" * N + b"}",
-                 b'{"size":1' + b"0" * N + b"}", b'{"size":0.' + b"0" * N + b"1}",
-                 b'{"size":1' + b"0" * N + b"e-1000000}", b'{"size":1e' + b"9" * N + b"}",
-                 b'{"size":1e-' + b"9" * N + b"}", b'{"label":"' + b"\\u00e9" * N + b'"}',
-                 b"{" + b'"k":[],' * N + b'"red":1}', b'{"' + b"k" * N + b'":0,"red":1}']:
-        update = read(text)
-        print("é" * 3 if update == {"label": "é" * N} else repr(update)[:60], flush=True)
-else:
-    rng = random.Random(20240611)
-    ids = [rng.randbytes(16) for _ in range(300)]
-    diff = PyGraphDiff()
-    for step in range(3000):
-        r, a, b = rng.random(), rng.choice(ids), rng.choice(ids)
-        if r < 0.45:
-            diff.add_edge(a, b, rng.uniform(-10.0, 10.0))
-        elif r < 0.6:
-            diff.delete_edge(a, b)
-        elif r < 0.65:
-            diff.delete_node(a)
-        else:
-            diff.add_node(a, {"label": f"node {step}", "size": rng.uniform(0, 5)})
-    data = diff.to_bytes()
-    again = PyGraphDiff.from_bytes(data).to_bytes()
-    counts = [len(listing()) for listing in (diff.new_or_updated_nodes, diff.deleted_nodes,
-              diff.new_or_updated_edges, diff.deleted_edges)]
-    print(hashlib.sha256(data).hexdigest(), hashlib.sha256(again).hexdigest(), min(counts) > 10)
+rng = random.Random(20240611)
+ids = [rng.randbytes(16) for _ in range(300)]
+diff = PyGraphDiff()
+for step in range(3000):
+    r, a, b = rng.random(), rng.choice(ids), rng.choice(ids)
+    if r < 0.45:
+        diff.add_edge(a, b, rng.uniform(-10.0, 10.0))
+    elif r < 0.6:
+        diff.delete_edge(a, b)
+    elif r < 0.65:
+        diff.delete_node(a)
+    else:
+        diff.add_node(a, {"label": f"node {step}", "size": rng.uniform(0, 5)})
+data = diff.to_bytes()
+again = PyGraphDiff.from_bytes(data).to_bytes()
+counts = [len(listing()) for listing in (diff.new_or_updated_nodes, diff.deleted_nodes,
+          diff.new_or_updated_edges, diff.deleted_edges)]
+print(hashlib.sha256(data).hexdigest(), hashlib.sha256(again).hexdigest(), min(counts) > 10)
 """
 
 
-def child(mode, hash_seed=0):
+def child(hash_seed):
     env = dict(os.environ, PYTHONHASHSEED=str(hash_seed), PYTHONPATH=os.pathsep.join(sys.path))
-    result = subprocess.run([sys.executable, "-c", CHILD, mode], env=env, capture_output=True,
+    result = subprocess.run([sys.executable, "-c", CHILD], env=env, capture_output=True,
                             text=True, timeout=300)  # fmt: skip
     assert result.returncode == 0, result.stderr[-2000:]
     return result.stdout.splitlines()
 
 
-def test_deep_nesting_and_huge_tokens_neither_crash_nor_stall():
-    assert child("hostile") == [
-        "{'label': 'a'}",
-        "{'red': 1}",
-        *[repr(FAILED[1])] * 3,
-        "{'size': 0.0}",
-        "{'size': 1.0}",
-        repr(FAILED[1]),
-        "{'size': 0.0}",
-        "é" * 3,
-        "{'red': 1}",
-        "{'red': 1}",
-    ]
-
-
 def test_the_same_history_writes_the_same_bytes_in_every_process():
-    first, second = child("order", 1), child("order", 2)
+    first, second = child(1), child(2)
     assert first == second and first[0].split()[2] == "True"
