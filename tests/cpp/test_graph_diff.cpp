@@ -1,8 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <array>
-#include <cmath>
-#include <cstring>
+#include <string>
+#include <utility>
 
 #include "test_support.hpp"
 
@@ -11,37 +10,10 @@ namespace {
 
 using testing::id_of;
 using testing::state;
-using testing::update_of;
 
 const Uuid A = id_of('a');
 const Uuid B = id_of('b');
 const Uuid C = id_of('c');
-
-// Present fields replace, absent ones stay; empty, zero, false and NaN are values.
-TEST(NodeUpdateMerge, PresentFieldsReplaceAbsentOnesStay) {
-    const char* const full =
-        R"({"label":"L","size":2.5,"url":"u","red":1,"green":2,"blue":3,"showLabel":true})";
-    const std::array<std::array<const char*, 3>, 5> rows{{
-        {full, "{}", full},
-        {"{}", full, full},
-        {R"({"label":"kept","size":2})", R"({"size":3,"red":10})",
-         R"({"label":"kept","size":3.0,"red":10})"},
-        {full, R"({"label":"","red":0,"showLabel":false})",
-         R"({"label":"","size":2.5,"url":"u","red":0,"green":2,"blue":3,"showLabel":false})"},
-        {full, R"({"url":"v","green":9,"blue":8})",
-         R"({"label":"L","size":2.5,"url":"v","red":1,"green":9,"blue":8,"showLabel":true})"},
-    }};
-    for (const auto& [earlier, later, merged] : rows) {
-        NodeUpdate update = update_of(earlier);
-        update += update_of(later);
-        EXPECT_EQ(testing::json_of(update), merged) << earlier << " += " << later;
-    }
-    NodeUpdate nan_size;
-    nan_size.size = std::nanf("");
-    NodeUpdate update = update_of(full);
-    update += std::move(nan_size);
-    EXPECT_TRUE(update.size.has_value() && std::isnan(*update.size));
-}
 
 // A history of operations on a new diff, then the counts of nodes and of edges
 // (sources) and the whole diff, in the notation of diff_of() and state().
@@ -86,26 +58,6 @@ TEST(DiffRules, EndpointMarkedDeletedRefusesEdgeAndChangesNothing) {
         EXPECT_FALSE(d.add_edge(A, B, 1.0f).ok());
         EXPECT_EQ(d, before);
     }
-}
-
-// The walk over every source: each one that had an edge into the node gets
-// a deletion record while the pending map it walks keeps its other edge.
-TEST(DiffRules, DeleteNodeRecordsEveryIncomingEdgeAcrossManySources) {
-    Diff d;
-    Diff expected;
-    const auto id = [](std::uint32_t n) {
-        Uuid u;
-        std::memcpy(u.bytes.data(), &n, sizeof n);
-        return u;
-    };
-    for (std::uint32_t n = 0; n < 500; ++n) {
-        ASSERT_TRUE(d.add_edge(id(n), C, 1.0f).ok() && d.add_edge(id(n), id(n + 1000), 1.0f).ok());
-        ASSERT_TRUE(expected.add_edge(id(n), id(n + 1000), 1.0f).ok());
-        expected.delete_edge(id(n), C);
-    }
-    d.delete_node(C);
-    expected.deleted_nodes.insert(C);
-    EXPECT_EQ(d, expected);
 }
 
 }  // namespace
