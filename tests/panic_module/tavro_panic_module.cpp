@@ -67,81 +67,44 @@ PyObject* raw_entry_depth(PyObject*, PyObject*) {
     return PyLong_FromLong(py::EntryScope::depth());
 }
 
+// fail_unraisable(kind, message): as fail, in the wrapper that destructors use,
+// which reports the failure as unraisable and returns nothing.
+PyObject* fail_unraisable(PyObject*, PyObject* args) {
+    py::call_entry_unraisable([&]() -> py::PyResult<void> {
+        const char* kind = nullptr;
+        PyObject* message = nullptr;
+        if (!PyArg_ParseTuple(args, "sS", &kind, &message)) {
+            return py::fetch_error();
+        }
+        if (auto failed = fail_as(kind, PyBytes_AS_STRING(message)); !failed) {
+            return std::move(failed).error();
+        }
+        return {};
+    });
+    Py_RETURN_NONE;
+}
+
 PyMethodDef g_functions[] = {
     {"fail", fail, METH_VARARGS, nullptr},
+    {"fail_unraisable", fail_unraisable, METH_VARARGS, nullptr},
     {"call_and_fetch", call_and_fetch, METH_O, nullptr},
     {"raw_entry_depth", raw_entry_depth, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };
 
-// DropFails(kind): an object whose destructor fails as `kind` says.
-struct DropFailsObject {
-    PyObject_HEAD char kind;
-};
-
-PyObject* drop_fails_new(PyTypeObject* type, PyObject* args, PyObject*) {
-    return py::call_entry([&]() -> py::PyResult<py::OwnedRef> {
-        const char* kind = nullptr;
-        if (!PyArg_ParseTuple(args, "s", &kind)) {
-            return py::fetch_error();
-        }
-        py::OwnedRef object = py::OwnedRef::steal(PyType_GenericAlloc(type, 0));
-        if (!object) {
-            return py::fetch_error();
-        }
-        reinterpret_cast<DropFailsObject*>(object.get())->kind = kind[0];
-        return object;
-    });
-}
-
-void drop_fails_dealloc(PyObject* self) {
-    py::call_entry_unraisable([&]() -> py::PyResult<void> {
-        const char kind = reinterpret_cast<DropFailsObject*>(self)->kind;
-        PyTypeObject* type = Py_TYPE(self);
-        reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-        Py_DECREF(type);
-        const std::string name = kind == 'p'   ? "panic"
-                                 : kind == 't' ? "throw"
-                                 : kind == 'e' ? "error"
-                                               : "none";
-        if (auto failed = fail_as(name, "in destructor: " + name); !failed) {
-            return std::move(failed).error();
-        }
-        return {};
-    });
-}
-
-PyType_Slot g_drop_fails_slots[] = {
-    {Py_tp_new, reinterpret_cast<void*>(drop_fails_new)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(drop_fails_dealloc)},
-    {0, nullptr},
-};
-
-PyType_Spec g_drop_fails_spec = {"_tavro_panic.DropFails",
-                                 static_cast<int>(sizeof(DropFailsObject)), 0, Py_TPFLAGS_DEFAULT,
-                                 g_drop_fails_slots};
-
-PyModuleDef g_module_def = {PyModuleDef_HEAD_INIT,
-                            "_tavro_panic",
-                            nullptr,
-                            0,
-                            g_functions,
-                            nullptr,
-                            nullptr,
-                            nullptr,
-                            nullptr};
-
-py::PyResult<py::OwnedRef> init_module() {
-    py::OwnedRef module = py::OwnedRef::steal(PyModule_Create(&g_module_def));
-    py::OwnedRef type = py::OwnedRef::steal(PyType_FromSpec(&g_drop_fails_spec));
-    if (!module || !type || PyModule_AddObjectRef(module.get(), "DropFails", type.get()) != 0) {
-        return py::fetch_error();
-    }
-    return module;
-}
+// clang-format off
+PyModuleDef g_module_def = {PyModuleDef_HEAD_INIT, "_tavro_panic", nullptr, 0, g_functions,
+                            nullptr, nullptr, nullptr, nullptr};
+// clang-format on
 
 }  // namespace
 
 PyMODINIT_FUNC PyInit__tavro_panic() {
-    return py::call_entry([] { return init_module(); });
+    return py::call_entry([]() -> py::PyResult<py::OwnedRef> {
+        py::OwnedRef module = py::OwnedRef::steal(PyModule_Create(&g_module_def));
+        if (!module) {
+            return py::fetch_error();
+        }
+        return module;
+    });
 }
