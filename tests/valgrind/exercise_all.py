@@ -3,10 +3,10 @@ on each of its error paths) a few times, checking each outcome, plus a larger
 diff, for a run under valgrind's memcheck (scripts/valgrind_check.sh)."""
 
 import gc
-import pathlib
+import os
 import sys
 
-sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[1] / "python"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 
 from cases import CASES, call, populated  # noqa: E402
 from tavro_api import PyGraphDiff  # noqa: E402
