@@ -83,9 +83,9 @@ TEST(NodeUpdateJson, SizesReadBitForBit) {
         // Rounded once, straight to 32 bits: a detour through 64 bits lands on
         // a midpoint and rounds the other way.
         {"1152921573326323713", 0x1.000002p60f}, {"7.038531e-26", std::bit_cast<float>(0x15ae43fdu)},
-        // 1e-54 and -1e-54: the leading zeros and the signed exponent both
-        // decide that these are small, not beyond the largest float.
-        {tiny + "e+5", 0.0f}, {"-" + tiny + "E5", -0.0f},
+        // 1e-49 and -1e-49: the leading zeros and the signed two-digit
+        // exponent decide that these are small, not beyond the largest float.
+        {tiny + "e+10", 0.0f}, {"-" + tiny + "E10", -0.0f},
     };
     // clang-format on
     for (const auto& [json, size] : rows) {
