@@ -59,7 +59,7 @@ TEST(NodeUpdateJson, StringEscapesDecode) {
     const std::pair<std::string, std::string> rows[] = {
         {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
         {R"("\u00e9\u00E9")", "\xc3\xa9\xc3\xa9"},
-        {R"("\u20ac")", "\xe2\x82\xac"},
+        {R"("\u20ac\u00A9")", "\xe2\x82\xac\xc2\xa9"},
         {R"("\ud83d\ude00")", "\xf0\x9f\x98\x80"},
         {R"("\uDBFF\uDFFF")", "\xf4\x8f\xbf\xbf"},
         {"\"raw \xc3\xa9 \x7f\"", "raw \xc3\xa9 \x7f"},

@@ -36,8 +36,11 @@ blob = struct.pack("<QQ", 1, 16) + bytes(16) + struct.pack("<Q", len(text)) + te
 del text
 if scenario == "to_bytes":
     d.add_node(b"\x01" * 16, {"label": "z" * (120 * MB)})
+if scenario == "listing":
+    for i in range(1, 600_000):
+        d.add_node(i.to_bytes(16, "big"), {"label": "n", "red": 1})
 act = {"edges": add_edges, "labels": add_labels, "from_bytes": lambda: PyGraphDiff.from_bytes(blob),
-       "to_bytes": d.to_bytes}[scenario]
+       "to_bytes": d.to_bytes, "listing": d.new_or_updated_nodes}[scenario]
 with open("/proc/self/status") as f:
     vm_size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
 resource.setrlimit(resource.RLIMIT_AS, (vm_size + 100 * MB, resource.RLIM_INFINITY))
@@ -53,7 +56,7 @@ print(json.dumps([outcome, listed, PyGraphDiff.from_bytes(d.to_bytes()).num_node
 """
 
 
-@pytest.mark.parametrize("scenario", ["edges", "labels", "from_bytes", "to_bytes"])
+@pytest.mark.parametrize("scenario", ["edges", "labels", "from_bytes", "to_bytes", "listing"])
 def test_running_out_of_memory_raises_and_leaves_the_object_usable(scenario):
     child = subprocess.run([sys.executable, "-c", CHILD, scenario], capture_output=True, text=True,
                            timeout=300)  # fmt: skip
