@@ -64,7 +64,7 @@ PyObject* call_and_fetch(PyObject*, PyObject* callable) {
 
 // raw_entry_depth(): the lock-depth counter, read without entering the wrapper.
 PyObject* raw_entry_depth(PyObject*, PyObject*) {
-    return PyLong_FromLong(py::EntryScope::depth());
+    return PyLong_FromLong(py::t_entry_depth);
 }
 
 // fail_unraisable(kind, message): as fail, in the wrapper that destructors use,
