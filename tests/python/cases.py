@@ -30,13 +30,8 @@ class Nested:
     keeps the error (which must say `message`) and raises it when `propagate`."""
 
     def __init__(self, call, message, propagate=False):
-        self.call, self.message, self.propagate, self.diff, self.raised = (
-            call,
-            message,
-            propagate,
-            None,
-            None,
-        )
+        self.call, self.message, self.propagate = call, message, propagate
+        self.diff = self.raised = None
 
     def __float__(self):
         try:

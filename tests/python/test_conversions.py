@@ -37,7 +37,6 @@ def test_id_text_is_the_standard_form_and_all_sixteen_bytes_count(raw):
 
 BAD_IDS = {  # bad id -> the cause's class and text
     "15 bytes": (bytes(15), Exception, "Expected 16 bytes."),
-    "subclass of 32 bytes": (Sub(bytes(32)), Exception, "Expected 16 bytes."),
     "bytearray": (bytearray(16), TypeError, "'bytearray' object cannot be converted to 'PyBytes'"),
     "UUID": (uuid.UUID(bytes=A), TypeError, "'UUID' object cannot be converted to 'PyBytes'"),
     "qualified name": (type("Inner", (), {"__qualname__": "Outer.Inner"})(), TypeError,
@@ -191,7 +190,6 @@ UPDATE_ERRORS = {  # update -> class and exact message; only a TypeError is rewo
     "colour 256": ({"green": 256}, OverflowError, RANGE),
     "colour beyond C long": ({"red": 2**63}, OverflowError, "Python int too large to convert to C long"),
     "size beyond a double": ({"size": 10**400}, OverflowError, "int too large to convert to float"),
-    "lone surrogate": ({"label": "a\ud800"}, UnicodeEncodeError, None),
     # Two bad values: the earlier field is reported whatever the dict order.
     "label before url": ({"url": 2.5, "label": 5}, TypeError,
                          "argument 'update': 'int' object cannot be converted to 'PyString'"),
@@ -210,5 +208,5 @@ def test_refused_update_raises_exactly(update, error_type, message):
     with pytest.raises(BaseException) as info:
         d.add_node(A, update)
     assert type(info.value) is error_type
-    assert message is None or str(info.value) == message
+    assert str(info.value) == message
     assert d.num_nodes() == 0
