@@ -7,11 +7,14 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
 #include "diff/flat_table_map.hpp"
-#include "fuzz_support.hpp"
+
+// Stops at the first disagreement; libFuzzer keeps the input that caused it.
+#define FUZZ_CHECK(condition) ((condition) ? void() : std::abort())
 
 namespace {
 
