@@ -14,8 +14,8 @@
 #include <string>
 #include <utility>
 
-#include "diff/hash_containers.hpp"
 #include "common/result.hpp"
+#include "diff/hash_containers.hpp"
 
 namespace tavro {
 
