@@ -12,7 +12,9 @@
 # a failed check inside a target, a timeout or running out of memory. The
 # input that caused it is kept under build/fuzz/artifacts/<target>/; replay it
 # with build/fuzz/bin/<target> <file>. The working corpus lives under
-# build/fuzz/work/ and is not committed; fuzz/corpus/ holds the seeds.
+# build/fuzz/work/ and is not committed; fuzz/corpus/<target>/ holds the seeds
+# (written by fuzz/make_seeds.py when missing; a target without seeds starts
+# from nothing).
 #
 # Environment: CXX (default clang++), JOBS (default 2), FUZZ_TARGETS (default:
 # every fuzz/*.cpp, by file name without .cpp).
@@ -105,6 +107,12 @@ run_target() {
     fi
     return "$status"
 }
+
+# Seeds made at run time when they are not committed.
+if [ ! -d fuzz/corpus ] && [ -f fuzz/make_seeds.py ]; then
+    log "writing the seed corpus (fuzz/make_seeds.py)"
+    python3 fuzz/make_seeds.py
+fi
 
 log "building fuzz targets with $CXX"
 write_build_file
