@@ -27,6 +27,7 @@ class Sizes:
 
     name: str
     edge_sources: int  # E: sources, which are also the pool of targets
+    cache_sources: int  # E in cache: sources of the small variant whose ids stay in cache
     edges_per_source: int  # E: random targets per source
     node_ids: int  # N: distinct node ids
     node_calls: int  # N: add_node calls (node_calls - node_ids of them merge)
@@ -47,6 +48,7 @@ class Sizes:
 FULL = Sizes(
     name="full",
     edge_sources=100_000,
+    cache_sources=10_000,
     edges_per_source=10,
     node_ids=100_000,
     node_calls=200_000,
@@ -59,6 +61,7 @@ FULL = Sizes(
 QUICK = Sizes(
     name="quick",
     edge_sources=10_000,
+    cache_sources=1_000,
     edges_per_source=10,
     node_ids=10_000,
     node_calls=20_000,

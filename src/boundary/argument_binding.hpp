@@ -4,6 +4,7 @@
 
 #include <Python.h>
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <span>
@@ -37,9 +38,12 @@ PyResult<std::array<PyObject*, N>> bind_fastcall(const FunctionDescription& func
                                                  PyObject* const* args, Py_ssize_t nargsf,
                                                  PyObject* kwnames) {
     std::array<PyObject*, N> bound{};
-    if (PyResult<void> ok = bind_fastcall(function, args, nargsf, kwnames, bound); !ok) {
-        return std::move(ok).error();
+    if (kwnames == nullptr && PyVectorcall_NARGS(static_cast<std::size_t>(nargsf)) == N) {
+        // Every parameter given by position: nothing to check.
+        std::copy_n(args, N, bound.begin());
+        return bound;
     }
+    TAVRO_TRY(bind_fastcall(function, args, nargsf, kwnames, bound));
     return bound;
 }
 

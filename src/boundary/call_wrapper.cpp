@@ -11,13 +11,6 @@ namespace tavro::py {
 
 namespace {
 
-thread_local long t_entry_depth = 0;
-
-[[noreturn]] void abort_uncaught() noexcept {
-    std::fputs("uncaught panic at ffi boundary\n", stderr);
-    std::abort();
-}
-
 std::string panic_message(std::exception_ptr panic) {
     try {
         std::rethrow_exception(std::move(panic));
@@ -37,22 +30,12 @@ std::string panic_message(std::exception_ptr panic) {
 
 }  // namespace
 
-EntryScope::EntryScope() noexcept {
-    if (t_entry_depth < 0) {
-        abort_uncaught();  // Python access forbidden on this thread; never set by the module
-    }
-    ++t_entry_depth;
-}
-
-EntryScope::~EntryScope() {
-    --t_entry_depth;
-}
-
-long EntryScope::depth() noexcept {
-    return t_entry_depth;
-}
-
 namespace call_wrapper_detail {
+
+void abort_uncaught() noexcept {
+    std::fputs("uncaught panic at ffi boundary\n", stderr);
+    std::abort();
+}
 
 void raise_error(PendingError&& error) noexcept {
     try {

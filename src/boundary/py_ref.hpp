@@ -8,9 +8,9 @@
 //   * An OwnedRef is move-only. Handing a reference to an API that steals it,
 //     or returning it to the interpreter, goes through release().
 //   * A BORROWED reference (an argument, an item read from a dict) is a plain
-//     `PyObject*` or a BorrowedRef; it is never released by the native code
-//     and must not outlive the object that lends it.
-// Both types need the interpreter lock held for every operation.
+//     `PyObject*`; it is never released by the native code and must not
+//     outlive the object that lends it.
+// OwnedRef needs the interpreter lock held for every operation.
 #pragma once
 
 #include <Python.h>
@@ -55,16 +55,6 @@ class OwnedRef {
     explicit OwnedRef(PyObject* object) noexcept : object_(object) {}
 
     PyObject* object_ = nullptr;
-};
-
-// A reference lent by the caller for the duration of a call.
-class BorrowedRef {
-  public:
-    BorrowedRef(PyObject* object) noexcept : object_(object) {}
-    PyObject* get() const noexcept { return object_; }
-
-  private:
-    PyObject* object_;
 };
 
 }  // namespace tavro::py

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 #include "boundary/error_forms.hpp"
@@ -15,56 +16,53 @@ namespace tavro::ext {
 
 inline constexpr std::uint64_t kWriterInside = std::numeric_limits<std::uint64_t>::max();
 
-class SharedBorrow {
-  public:
-    static py::PyResult<SharedBorrow> take(PyGraphDiffObject* object) {
-        if (object->borrow_flag == kWriterInside) {
-            return py::shared_borrow_conflict();
-        }
-        ++object->borrow_flag;
-        return SharedBorrow(object);
-    }
-    SharedBorrow(SharedBorrow&& other) noexcept
-        : object_(std::exchange(other.object_, nullptr)), hold_(std::move(other.hold_)) {}
-    SharedBorrow& operator=(SharedBorrow&&) = delete;
-    ~SharedBorrow() {
-        if (object_ != nullptr) {
-            --object_->borrow_flag;
-        }
-    }
-    const Diff& diff() const noexcept { return object_->diff; }
-
-  private:
-    explicit SharedBorrow(PyGraphDiffObject* object)
-        : object_(object), hold_(py::OwnedRef::borrow(reinterpret_cast<PyObject*>(object))) {}
-    PyGraphDiffObject* object_;
-    py::OwnedRef hold_;
+enum class BorrowMode {
+    shared,     // readers: any number, while no writer is inside
+    exclusive,  // one writer, while nobody else is inside
 };
 
-class ExclusiveBorrow {
+template <BorrowMode Mode>
+class Borrow {
   public:
-    static py::PyResult<ExclusiveBorrow> take(PyGraphDiffObject* object) {
-        if (object->borrow_flag != 0) {
-            return py::exclusive_borrow_conflict();
+    using DiffRef = std::conditional_t<Mode == BorrowMode::shared, const Diff&, Diff&>;
+
+    static py::PyResult<Borrow> take(PyGraphDiffObject* object) {
+        if constexpr (Mode == BorrowMode::shared) {
+            if (object->borrow_flag == kWriterInside) {
+                return py::shared_borrow_conflict();
+            }
+            ++object->borrow_flag;
+        } else {
+            if (object->borrow_flag != 0) {
+                return py::exclusive_borrow_conflict();
+            }
+            object->borrow_flag = kWriterInside;
         }
-        object->borrow_flag = kWriterInside;
-        return ExclusiveBorrow(object);
+        return Borrow(object);
     }
-    ExclusiveBorrow(ExclusiveBorrow&& other) noexcept
+    Borrow(Borrow&& other) noexcept
         : object_(std::exchange(other.object_, nullptr)), hold_(std::move(other.hold_)) {}
-    ExclusiveBorrow& operator=(ExclusiveBorrow&&) = delete;
-    ~ExclusiveBorrow() {
-        if (object_ != nullptr) {
+    Borrow& operator=(Borrow&&) = delete;
+    ~Borrow() {
+        if (object_ == nullptr) {
+            return;
+        }
+        if constexpr (Mode == BorrowMode::shared) {
+            --object_->borrow_flag;
+        } else {
             object_->borrow_flag = 0;
         }
     }
-    Diff& diff() const noexcept { return object_->diff; }
+    DiffRef diff() const noexcept { return object_->diff; }
 
   private:
-    explicit ExclusiveBorrow(PyGraphDiffObject* object)
+    explicit Borrow(PyGraphDiffObject* object)
         : object_(object), hold_(py::OwnedRef::borrow(reinterpret_cast<PyObject*>(object))) {}
     PyGraphDiffObject* object_;
     py::OwnedRef hold_;
 };
+
+using SharedBorrow = Borrow<BorrowMode::shared>;
+using ExclusiveBorrow = Borrow<BorrowMode::exclusive>;
 
 }  // namespace tavro::ext

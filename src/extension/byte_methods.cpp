@@ -65,12 +65,8 @@ py::PyResult<py::OwnedRef> pybytes_to_py_graph_diff(PyObject* object) {
     if (!decoded) {
         return deserialize_failed();
     }
-    py::PyResult<PyTypeObject*> type = py_graph_diff_type();
-    if (!type) {
-        return std::move(type).error();
-    }
-    py::PyResult<py::OwnedRef> instance =
-        new_py_graph_diff(type.value(), std::move(decoded).value());
+    TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
+    py::PyResult<py::OwnedRef> instance = new_py_graph_diff(type, std::move(decoded).value());
     if (!instance) {
         py::panic("called `Result::unwrap()` on an `Err` value: " +
                   debug_rendering(std::move(instance).error()));

@@ -35,14 +35,8 @@ OwnedRef id_list(const Ids& ids) {
 PyResult<OwnedRef> list_new_or_updated_nodes(const Diff& diff) {
     OwnedRef nodes = py::created(PyDict_New());
     for (const auto& [id, update] : diff.new_or_updated_nodes) {
-        PyResult<OwnedRef> fields = node_update_to_pydict(update);
-        if (!fields) {
-            return std::move(fields).error();
-        }
-        if (PyResult<void> set = set_item(nodes.get(), uuid_to_pystring(id), fields.value());
-            !set) {
-            return std::move(set).error();
-        }
+        TAVRO_TRY_ASSIGN(const OwnedRef fields, node_update_to_pydict(update));
+        TAVRO_TRY(set_item(nodes.get(), uuid_to_pystring(id), fields));
     }
     return nodes;
 }
@@ -59,15 +53,10 @@ PyResult<OwnedRef> list_new_or_updated_edges(const Diff& diff) {
         }
         OwnedRef weights = py::created(PyDict_New());
         for (const auto& [target, weight] : targets) {
-            if (PyResult<void> set =
-                    set_item(weights.get(), uuid_to_pystring(target), float32_to_pyfloat(weight));
-                !set) {
-                return std::move(set).error();
-            }
+            TAVRO_TRY(
+                set_item(weights.get(), uuid_to_pystring(target), float32_to_pyfloat(weight)));
         }
-        if (PyResult<void> set = set_item(sources.get(), uuid_to_pystring(source), weights); !set) {
-            return std::move(set).error();
-        }
+        TAVRO_TRY(set_item(sources.get(), uuid_to_pystring(source), weights));
     }
     return sources;
 }
@@ -78,11 +67,7 @@ PyResult<OwnedRef> list_deleted_edges(const Diff& diff) {
         if (targets.empty()) {
             continue;
         }
-        if (PyResult<void> set =
-                set_item(sources.get(), uuid_to_pystring(source), id_list(targets));
-            !set) {
-            return std::move(set).error();
-        }
+        TAVRO_TRY(set_item(sources.get(), uuid_to_pystring(source), id_list(targets)));
     }
     return sources;
 }

@@ -72,28 +72,20 @@ py::PyResult<py::OwnedRef> all_list(PyObject* module) {
 }
 
 py::PyResult<void> module_body(PyObject* module) {
-    py::PyResult<PyTypeObject*> type = py_graph_diff_type();
-    if (!type) {
-        return std::move(type).error();
-    }
-    py::PyResult<py::OwnedRef> all = all_list(module);
-    if (!all) {
-        return std::move(all).error();
-    }
+    TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
+    TAVRO_TRY_ASSIGN(const py::OwnedRef all, all_list(module));
     py::OwnedRef name = py::created(PyUnicode_FromString("PyGraphDiff"));
-    if (PyList_Append(all.value().get(), name.get()) != 0) {
+    if (PyList_Append(all.get(), name.get()) != 0) {
         py::panic("could not append __name__ to __all__");
     }
-    if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type.value())) != 0) {
+    if (PyObject_SetAttr(module, name.get(), reinterpret_cast<PyObject*>(type)) != 0) {
         return py::fetch_error();
     }
     return {};
 }
 
 py::PyResult<py::OwnedRef> init_module() {
-    if (py::PyResult<void> claimed = claim_interpreter(); !claimed) {
-        return std::move(claimed).error();
-    }
+    TAVRO_TRY(claim_interpreter());
     if (g_module != nullptr) {
         return py::OwnedRef::borrow(g_module);
     }
@@ -101,9 +93,7 @@ py::PyResult<py::OwnedRef> init_module() {
     if (!module) {
         return py::fetch_error();
     }
-    if (py::PyResult<void> built = module_body(module.get()); !built) {
-        return std::move(built).error();
-    }
+    TAVRO_TRY(module_body(module.get()));
     if (g_module == nullptr) {
         g_module = module.release();
     }

@@ -12,6 +12,7 @@
 #include "boundary/panic.hpp"
 #include "extension/borrow.hpp"
 #include "extension/byte_methods.hpp"
+#include "extension/float_narrowing.hpp"
 #include "extension/id_conversion.hpp"
 #include "extension/listings.hpp"
 #include "extension/node_update_dict.hpp"
@@ -27,11 +28,11 @@ using py::PyResult;
 constexpr std::string_view kClassName = "PyGraphDiff";
 
 PyResult<PyGraphDiffObject*> receiver(PyObject* self) {
-    PyResult<PyTypeObject*> type = py_graph_diff_type();
-    if (!type) {
-        return std::move(type).error();
+    if (is_exactly_py_graph_diff(self)) {
+        return reinterpret_cast<PyGraphDiffObject*>(self);
     }
-    if (Py_TYPE(self) != type.value() && PyType_IsSubtype(Py_TYPE(self), type.value()) == 0) {
+    TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
+    if (Py_TYPE(self) != type && PyType_IsSubtype(Py_TYPE(self), type) == 0) {
         return py::type_mismatch(self, kClassName);
     }
     return reinterpret_cast<PyGraphDiffObject*>(self);
@@ -46,15 +47,9 @@ OwnedRef none() {
 template <class Borrow, class Body>
 PyObject* method_without_arguments(PyObject* self, Body body) {
     return py::call_entry([&]() -> PyResult<OwnedRef> {
-        PyResult<PyGraphDiffObject*> object = receiver(self);
-        if (!object) {
-            return std::move(object).error();
-        }
-        PyResult<Borrow> borrow = Borrow::take(object.value());
-        if (!borrow) {
-            return std::move(borrow).error();
-        }
-        return body(borrow.value().diff());
+        TAVRO_TRY_ASSIGN(PyGraphDiffObject * object, receiver(self));
+        TAVRO_TRY_ASSIGN(Borrow borrow, Borrow::take(object));
+        return body(borrow.diff());
     });
 }
 
@@ -75,19 +70,10 @@ template <std::size_t N>
 PyResult<BoundCall<N>> begin_changing_call(const py::FunctionDescription& function, PyObject* self,
                                            PyObject* const* args, Py_ssize_t nargs,
                                            PyObject* kwnames) {
-    PyResult<std::array<PyObject*, N>> bound = py::bind_fastcall<N>(function, args, nargs, kwnames);
-    if (!bound) {
-        return std::move(bound).error();
-    }
-    PyResult<PyGraphDiffObject*> object = receiver(self);
-    if (!object) {
-        return std::move(object).error();
-    }
-    PyResult<ExclusiveBorrow> borrow = ExclusiveBorrow::take(object.value());
-    if (!borrow) {
-        return std::move(borrow).error();
-    }
-    return BoundCall<N>{bound.value(), std::move(borrow).value()};
+    TAVRO_TRY_ASSIGN(auto bound, py::bind_fastcall<N>(function, args, nargs, kwnames));
+    TAVRO_TRY_ASSIGN(PyGraphDiffObject * object, receiver(self));
+    TAVRO_TRY_ASSIGN(ExclusiveBorrow borrow, ExclusiveBorrow::take(object));
+    return BoundCall<N>{bound, std::move(borrow)};
 }
 
 PyObject* new_or_updated_nodes(PyObject* self, PyObject*) {
@@ -125,14 +111,9 @@ PyObject* changing_method(const py::FunctionDescription& function, PyObject* sel
                           PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
                           Change change) {
     return py::call_entry([&]() -> PyResult<OwnedRef> {
-        PyResult<BoundCall<N>> call = begin_changing_call<N>(function, self, args, nargs, kwnames);
-        if (!call) {
-            return std::move(call).error();
-        }
-        PyResult<void> changed = change(call.value().args, call.value().borrow.diff());
-        if (!changed) {
-            return std::move(changed).error();
-        }
+        TAVRO_TRY_ASSIGN(BoundCall<N> call,
+                         begin_changing_call<N>(function, self, args, nargs, kwnames));
+        TAVRO_TRY(change(call.args, call.borrow.diff()));
         return none();
     });
 }
@@ -143,15 +124,42 @@ struct Edge {
 };
 
 PyResult<Edge> edge_arguments(PyObject* from, PyObject* to) {
-    PyResult<Uuid> source = id_argument(from, "from");
-    if (!source) {
-        return std::move(source).error();
+    TAVRO_TRY_ASSIGN(const Uuid source, id_argument(from, "from"));
+    TAVRO_TRY_ASSIGN(const Uuid target, id_argument(to, "to"));
+    return Edge{source, target};
+}
+
+void add_edge_to(Diff& diff, const Edge& edge, float weight) {
+    // An edge with an endpoint marked deleted is refused by the model without
+    // changing anything; the method returns None all the same.
+    (void)diff.add_edge(edge.from, edge.to, weight);
+}
+
+// The common call of add_edge and delete_edge takes a short road: positional
+// arguments only, a receiver that is exactly a PyGraphDiff with no borrow
+// held, ids that are exactly bytes of 16 and a weight that is exactly a
+// float. Nothing on it can run Python code or fail, so no other call can see
+// the diff while it changes, and binding, error values, the borrow and the
+// extra reference to the receiver can all be left out. Every other call
+// (keywords, another type, a subclass, a borrow held) takes the full road,
+// which makes every error in its order.
+PyGraphDiffObject* plain_receiver(PyObject* self, Py_ssize_t nargsf, PyObject* kwnames,
+                                  Py_ssize_t arity) noexcept {
+    if (kwnames != nullptr || PyVectorcall_NARGS(static_cast<std::size_t>(nargsf)) != arity ||
+        !is_exactly_py_graph_diff(self)) {
+        return nullptr;
     }
-    PyResult<Uuid> target = id_argument(to, "to");
-    if (!target) {
-        return std::move(target).error();
-    }
-    return Edge{source.value(), target.value()};
+    auto* object = reinterpret_cast<PyGraphDiffObject*>(self);
+    return object->borrow_flag == 0 ? object : nullptr;
+}
+
+bool is_plain_id(PyObject* object) noexcept {
+    return PyBytes_CheckExact(object) && PyBytes_GET_SIZE(object) == 16;
+}
+
+Edge plain_edge(PyObject* const* args) noexcept {
+    return Edge{Uuid::from_bytes(PyBytes_AS_STRING(args[0])),
+                Uuid::from_bytes(PyBytes_AS_STRING(args[1]))};
 }
 
 PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
@@ -160,15 +168,12 @@ PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
     return changing_method<2>(
         kFunction, self, args, nargs, kwnames,
         [](const std::array<PyObject*, 2>& bound, Diff& diff) -> PyResult<void> {
-            PyResult<Uuid> id = id_argument(bound[0], "id");
-            if (!id) {
-                return std::move(id).error();
-            }
+            TAVRO_TRY_ASSIGN(const Uuid id, id_argument(bound[0], "id"));
             PyResult<NodeUpdate> update = pydict_to_node_update(bound[1]);
             if (!update) {
                 return py::reword_argument_error("update", std::move(update).error());
             }
-            diff.add_or_update_node(id.value(), std::move(update).value());
+            diff.add_or_update_node(id, std::move(update).value());
             return {};
         });
 }
@@ -179,47 +184,53 @@ PyObject* delete_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, P
     return changing_method<1>(
         kFunction, self, args, nargs, kwnames,
         [](const std::array<PyObject*, 1>& bound, Diff& diff) -> PyResult<void> {
-            PyResult<Uuid> id = id_argument(bound[0], "id");
-            if (!id) {
-                return std::move(id).error();
-            }
-            diff.delete_node(id.value());
+            TAVRO_TRY_ASSIGN(const Uuid id, id_argument(bound[0], "id"));
+            diff.delete_node(id);
             return {};
         });
 }
 
 PyObject* add_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (PyGraphDiffObject* object = plain_receiver(self, nargs, kwnames, 3);
+        object != nullptr && is_plain_id(args[0]) && is_plain_id(args[1]) &&
+        PyFloat_CheckExact(args[2])) {
+        return py::call_entry([&] {
+            add_edge_to(object->diff, plain_edge(args),
+                        narrow_to_float(PyFloat_AS_DOUBLE(args[2])));
+            return none();
+        });
+    }
     static constexpr std::string_view kParameters[] = {"from", "to", "weight"};
     static constexpr py::FunctionDescription kFunction{kClassName, "add_edge", kParameters};
     return changing_method<3>(
         kFunction, self, args, nargs, kwnames,
         [](const std::array<PyObject*, 3>& bound, Diff& diff) -> PyResult<void> {
-            PyResult<Edge> edge = edge_arguments(bound[0], bound[1]);
-            if (!edge) {
-                return std::move(edge).error();
-            }
+            TAVRO_TRY_ASSIGN(const Edge edge, edge_arguments(bound[0], bound[1]));
             PyResult<float> weight = pyobject_to_float32(bound[2]);
             if (!weight) {
                 return py::reword_argument_error("weight", std::move(weight).error());
             }
-            // An edge with an endpoint marked deleted is refused by the model
-            // without changing anything; the method returns None all the same.
-            (void)diff.add_edge(edge.value().from, edge.value().to, weight.value());
+            add_edge_to(diff, edge, weight.value());
             return {};
         });
 }
 
 PyObject* delete_edge(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    if (PyGraphDiffObject* object = plain_receiver(self, nargs, kwnames, 2);
+        object != nullptr && is_plain_id(args[0]) && is_plain_id(args[1])) {
+        return py::call_entry([&] {
+            const Edge edge = plain_edge(args);
+            object->diff.delete_edge(edge.from, edge.to);
+            return none();
+        });
+    }
     static constexpr std::string_view kParameters[] = {"from", "to"};
     static constexpr py::FunctionDescription kFunction{kClassName, "delete_edge", kParameters};
     return changing_method<2>(
         kFunction, self, args, nargs, kwnames,
         [](const std::array<PyObject*, 2>& bound, Diff& diff) -> PyResult<void> {
-            PyResult<Edge> edge = edge_arguments(bound[0], bound[1]);
-            if (!edge) {
-                return std::move(edge).error();
-            }
-            diff.delete_edge(edge.value().from, edge.value().to);
+            TAVRO_TRY_ASSIGN(const Edge edge, edge_arguments(bound[0], bound[1]));
+            diff.delete_edge(edge.from, edge.to);
             return {};
         });
 }
@@ -239,12 +250,8 @@ PyObject* from_bytes(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObjec
     return py::call_entry([&]() -> PyResult<OwnedRef> {
         static constexpr std::string_view kParameters[] = {"bytes"};
         static constexpr py::FunctionDescription kFunction{kClassName, "from_bytes", kParameters};
-        PyResult<std::array<PyObject*, 1>> bound =
-            py::bind_fastcall<1>(kFunction, args, nargs, kwnames);
-        if (!bound) {
-            return std::move(bound).error();
-        }
-        return pybytes_to_py_graph_diff(bound.value()[0]);
+        TAVRO_TRY_ASSIGN(const auto bound, py::bind_fastcall<1>(kFunction, args, nargs, kwnames));
+        return pybytes_to_py_graph_diff(bound[0]);
     });
 }
 

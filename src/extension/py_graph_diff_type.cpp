@@ -11,21 +11,21 @@
 
 namespace tavro::ext {
 
+// Filled once under the interpreter lock; kept for the life of the process.
+PyTypeObject* type_detail::g_class = nullptr;
+
 namespace {
+
+using type_detail::g_class;
 
 // Class name, text signature "()", then the marker that ends an embedded
 // signature; the class has no other documentation.
 constexpr const char* kClassDoc = "PyGraphDiff()\n--\n\n";
 
-// Filled once under the interpreter lock; kept for the life of the process.
-PyTypeObject* g_class = nullptr;
-
 PyObject* py_graph_diff_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return py::call_entry([&]() -> py::PyResult<py::OwnedRef> {
         static constexpr py::FunctionDescription kNew{"PyGraphDiff", "__new__", {}};
-        if (auto bound = py::bind_tuple_and_dict(kNew, args, kwargs, {}); !bound) {
-            return std::move(bound).error();
-        }
+        TAVRO_TRY(py::bind_tuple_and_dict(kNew, args, kwargs, {}));
         return new_py_graph_diff(type, Diff{});
     });
 }

@@ -123,13 +123,13 @@ PyObject* error_with_bytes(PyObject*, PyObject* data) {
 // entry_depth(): the lock-depth counter seen from inside an entry.
 PyObject* entry_depth(PyObject*, PyObject*) {
     return py::call_entry([]() -> py::PyResult<py::OwnedRef> {
-        return py::created(PyLong_FromLong(py::EntryScope::depth()));
+        return py::created(PyLong_FromLong(py::t_entry_depth));
     });
 }
 
 // raw_entry_depth(): the counter read without entering the wrapper.
 PyObject* raw_entry_depth(PyObject*, PyObject*) {
-    return PyLong_FromLong(py::EntryScope::depth());
+    return PyLong_FromLong(py::t_entry_depth);
 }
 
 // panic_exception_type(): the class the boundary raises for panics.
