@@ -26,8 +26,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bytes/uuid_graph_diff.hpp"
 #include "diff/hash_containers.hpp"
-#include "diff/uuid_graph_diff.hpp"
 
 namespace {
 

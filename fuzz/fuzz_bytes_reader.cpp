@@ -5,8 +5,7 @@
 //     appended reads to the same content;
 //   - reading is deterministic (the same input twice gives the same content);
 //   - the input used as the text of a single node entry is refused as UTF-8
-//     exactly when an independent check finds a fault, with the description
-//     that names that fault.
+//     exactly when an independent check finds a fault.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -28,7 +27,6 @@ void put_u64(std::vector<std::uint8_t>& out, std::uint64_t value) {
 void check_whole_input(const std::uint8_t* data, std::size_t size) {
     auto first = tavro::bytes_to_graph_diff(std::span<const std::uint8_t>(data, size));
     if (!first.ok()) {
-        FUZZ_CHECK(!first.error().description.empty());
         return;
     }
     FUZZ_CHECK(size >= 32, "read succeeded on " + std::to_string(size) + " bytes");
@@ -60,22 +58,17 @@ void check_as_node_text(const std::uint8_t* data, std::size_t size) {
     put_u64(record, 0);
 
     auto read = tavro::bytes_to_graph_diff(record);
-    const fuzz::Utf8Verdict verdict = fuzz::check_utf8(data, size);
-    if (!verdict.valid) {
+    if (!fuzz::check_utf8(data, size).valid) {
         FUZZ_CHECK(!read.ok(), "a text that is not UTF-8 was accepted");
-        FUZZ_CHECK(read.error().description == fuzz::utf8_error_text(verdict),
-                   "got '" + read.error().description + "' expected '" +
-                       fuzz::utf8_error_text(verdict) + "'");
+        FUZZ_CHECK(read.error().kind == tavro::ErrorKind::invalid_utf8);
         return;
     }
     if (read.ok()) {
         FUZZ_CHECK(read.value().new_or_updated_nodes.size() == 1);
         FUZZ_CHECK(read.value().num_nodes() == 1 && read.value().num_edges() == 0);
     } else {
-        // A JSON fault, never a UTF-8 one, and always with its position.
-        const std::string& text = read.error().description;
-        FUZZ_CHECK(text.rfind("string is not valid utf8", 0) != 0, text);
-        FUZZ_CHECK(text.find(" at line ") != std::string::npos, text);
+        // A JSON fault, never a UTF-8 one.
+        FUZZ_CHECK(read.error().kind != tavro::ErrorKind::invalid_utf8);
     }
 }
 

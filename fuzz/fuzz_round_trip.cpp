@@ -68,7 +68,7 @@ void bytes_round_trip(const std::uint8_t* data, std::size_t size) {
     }
     const std::vector<std::uint8_t> bytes = write_checked(first.value());
     auto second = tavro::bytes_to_graph_diff(bytes);
-    FUZZ_CHECK(second.ok(), "written bytes do not read: " + second.error().description);
+    FUZZ_CHECK(second.ok(), "written bytes do not read");
     FUZZ_CHECK(fuzz::same_content(first.value(), second.value(), true));
     FUZZ_CHECK(first.value().num_nodes() == second.value().num_nodes());
     FUZZ_CHECK(first.value().num_edges() == second.value().num_edges());
@@ -100,7 +100,7 @@ void json_round_trip(const std::uint8_t* data, std::size_t size) {
         "the writer produced text that is not UTF-8");
 
     auto second = tavro::read_node_update_json(text);
-    FUZZ_CHECK(second.ok(), text + " -> " + second.error().description);
+    FUZZ_CHECK(second.ok(), text);
     FUZZ_CHECK(fuzz::same_update_through_text(first.value(), second.value()), text);
 
     std::string text_again;

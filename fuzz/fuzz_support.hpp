@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 #include "node_update/node_update.hpp"
 
 namespace fuzz {
@@ -89,18 +89,6 @@ inline Utf8Verdict check_utf8(const std::uint8_t* data, std::size_t size) {
         i += need + 1;
     }
     return {};
-}
-
-// The description the byte reader gives for a text that is not UTF-8.
-inline std::string utf8_error_text(const Utf8Verdict& v) {
-    std::string out = "string is not valid utf8: ";
-    if (v.incomplete) {
-        out += "incomplete utf-8 byte sequence from index " + std::to_string(v.index);
-    } else {
-        out += "invalid utf-8 sequence of " + std::to_string(v.length) + " bytes from index " +
-               std::to_string(v.index);
-    }
-    return out;
 }
 
 inline std::uint32_t bits_of(float value) {

@@ -232,7 +232,7 @@ def main():
     round_trip.update({f"json_{n}": b"\x01" + JSON_SEEDS[n] for n in ROUND_TRIP_JSON})
     round_trip.update(REGRESSION_ROUND_TRIP)
     write("fuzz_round_trip", round_trip)
-    write("fuzz_diff_operations", operation_seeds())
+    write("fuzz_flat_table", operation_seeds())
 
 
 if __name__ == "__main__":

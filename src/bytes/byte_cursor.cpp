@@ -1,6 +1,6 @@
 #include "bytes/byte_cursor.hpp"
 
-#include <optional>
+#include <string>
 #include <utility>
 
 #include "bytes/utf8_validation.hpp"
@@ -15,8 +15,8 @@ bool ByteCursor::read_text(std::string_view& out) {
     }
     // `take` has checked that the length fits in what is left of the input.
     const auto size = static_cast<std::size_t>(length);
-    if (const std::optional<Utf8Fault> fault = find_utf8_fault(start, size)) {
-        return fail("string is not valid utf8: " + describe_utf8_fault(*fault));
+    if (!is_utf8(start, size)) {
+        return fail(ErrorKind::invalid_utf8);
     }
     out = std::string_view(reinterpret_cast<const char*>(start), size);
     return true;
@@ -30,25 +30,21 @@ bool ByteCursor::read_odd_id() {
     }
     // A length that runs past the end has failed above as end of data, even
     // when it is not 16.
-    return fail("UUID parsing failed: invalid length: expected 16 bytes, found " +
-                std::to_string(length));
+    return fail(ErrorKind::id_length,
+                "invalid length: expected 16 bytes, found " + std::to_string(length));
 }
 
 bool ByteCursor::take(std::uint64_t length, const std::uint8_t*& start) {
     if (length > static_cast<std::uint64_t>(remaining())) {
-        return fail("io error: ");
+        return fail(ErrorKind::end_of_data);
     }
     start = pos_;
     pos_ += static_cast<std::size_t>(length);
     return true;
 }
 
-bool ByteCursor::fail_end_of_file() {
-    return fail("io error: unexpected end of file");
-}
-
-bool ByteCursor::fail(std::string description) {
-    error_.description = std::move(description);
+bool ByteCursor::fail(ErrorKind kind, std::string detail) {
+    error_ = Error{kind, std::move(detail)};
     return false;
 }
 

@@ -1,8 +1,8 @@
 // Reads the blocks of the byte form from one cursor that only moves forward.
 // Every length and count is compared with the bytes left (never added to the
 // position first), so no value a caller can put in the input makes the cursor
-// step past the end. A failed read records its description and returns false;
-// the description is only built on that path.
+// step past the end. A failed read records what went wrong and returns
+// false.
 #pragma once
 
 #include <bit>
@@ -28,9 +28,9 @@ class ByteCursor {
     // An entry count or a byte length.
     bool read_count(std::uint64_t& out) {
         if (remaining() < byte_layout::kCountSize) {
-            return fail_end_of_file();
+            return fail(ErrorKind::end_of_data);
         }
-        out = byte_layout::load_u64(pos_);
+        out = byte_layout::load<std::uint64_t>(pos_);
         pos_ += byte_layout::kCountSize;
         return true;
     }
@@ -38,9 +38,9 @@ class ByteCursor {
     // The four bytes become the weight bit for bit.
     bool read_weight(float& out) {
         if (remaining() < byte_layout::kWeightSize) {
-            return fail_end_of_file();
+            return fail(ErrorKind::end_of_data);
         }
-        out = std::bit_cast<float>(byte_layout::load_u32(pos_));
+        out = std::bit_cast<float>(byte_layout::load<std::uint32_t>(pos_));
         pos_ += byte_layout::kWeightSize;
         return true;
     }
@@ -49,7 +49,7 @@ class ByteCursor {
     // they lie: `out` points at them in the input.
     bool read_id(const std::uint8_t*& out) {
         if (remaining() >= byte_layout::kIdSize &&
-            byte_layout::load_u64(pos_) == byte_layout::kIdBytes) {
+            byte_layout::load<std::uint64_t>(pos_) == byte_layout::kIdBytes) {
             out = pos_ + byte_layout::kCountSize;
             pos_ += byte_layout::kIdSize;
             return true;
@@ -61,22 +61,21 @@ class ByteCursor {
     // input, so the input must outlive it.
     bool read_text(std::string_view& out);
 
-    // The description of the failed read. Only meaningful after one.
+    // What made a read fail. Only meaningful after one.
     Error take_error() { return std::move(error_); }
 
   private:
     // The ids that the fast path does not take: short input or a length
     // other than 16. Always fails.
     bool read_odd_id();
-    // Takes `length` bytes, or fails with the short end-of-data description.
+    // Takes `length` bytes, or fails as end of data.
     bool take(std::uint64_t length, const std::uint8_t*& start);
 
-    bool fail_end_of_file();
-    bool fail(std::string description);
+    bool fail(ErrorKind kind, std::string detail = {});
 
     const std::uint8_t* pos_;
     const std::uint8_t* end_;
-    Error error_;
+    Error error_{ErrorKind::end_of_data};
 };
 
 }  // namespace tavro

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 namespace tavro::byte_layout {
 
@@ -24,7 +25,11 @@ inline constexpr std::size_t kSourceHeadSize = kIdSize + kCountSize;
 // One target of a pending-edge source: id, then weight.
 inline constexpr std::size_t kWeightedTargetSize = kIdSize + kWeightSize;
 
-inline void store_u64(std::uint8_t* dest, std::uint64_t value) noexcept {
+// Writes the unsigned integer `value` to `dest` and reads one from `src`,
+// little-endian, whatever the host's byte order.
+template <class UInt>
+void store(std::uint8_t* dest, UInt value) noexcept {
+    static_assert(std::is_unsigned_v<UInt>);
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(dest, &value, sizeof value);
     } else {
@@ -34,35 +39,15 @@ inline void store_u64(std::uint8_t* dest, std::uint64_t value) noexcept {
     }
 }
 
-inline void store_u32(std::uint8_t* dest, std::uint32_t value) noexcept {
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(dest, &value, sizeof value);
-    } else {
-        for (std::size_t i = 0; i < sizeof value; ++i) {
-            dest[i] = static_cast<std::uint8_t>(value >> (8 * i));
-        }
-    }
-}
-
-inline std::uint64_t load_u64(const std::uint8_t* src) noexcept {
-    std::uint64_t value = 0;
+template <class UInt>
+UInt load(const std::uint8_t* src) noexcept {
+    static_assert(std::is_unsigned_v<UInt>);
+    UInt value = 0;
     if constexpr (std::endian::native == std::endian::little) {
         std::memcpy(&value, src, sizeof value);
     } else {
         for (std::size_t i = 0; i < sizeof value; ++i) {
-            value |= static_cast<std::uint64_t>(src[i]) << (8 * i);
-        }
-    }
-    return value;
-}
-
-inline std::uint32_t load_u32(const std::uint8_t* src) noexcept {
-    std::uint32_t value = 0;
-    if constexpr (std::endian::native == std::endian::little) {
-        std::memcpy(&value, src, sizeof value);
-    } else {
-        for (std::size_t i = 0; i < sizeof value; ++i) {
-            value |= static_cast<std::uint32_t>(src[i]) << (8 * i);
+            value |= static_cast<UInt>(static_cast<UInt>(src[i]) << (8 * i));
         }
     }
     return value;

@@ -31,7 +31,6 @@ class ByteWriter {
         return room;
     }
 
-    bool failed() const noexcept { return failed_; }
     bool at_end() const noexcept { return !failed_ && pos_ == end_; }
 
   private:
@@ -45,12 +44,12 @@ class ByteWriter {
 namespace put {
 
 inline std::uint8_t* count(std::uint8_t* dest, std::uint64_t value) noexcept {
-    byte_layout::store_u64(dest, value);
+    byte_layout::store(dest, value);
     return dest + byte_layout::kCountSize;
 }
 
 inline std::uint8_t* id(std::uint8_t* dest, const Uuid& id) noexcept {
-    byte_layout::store_u64(dest, byte_layout::kIdBytes);
+    byte_layout::store<std::uint64_t>(dest, byte_layout::kIdBytes);
     std::memcpy(dest + byte_layout::kCountSize, id.bytes.data(), byte_layout::kIdBytes);
     return dest + byte_layout::kIdSize;
 }
@@ -58,7 +57,7 @@ inline std::uint8_t* id(std::uint8_t* dest, const Uuid& id) noexcept {
 // The stored bit pattern goes out unchanged: NaN payloads and the sign of
 // zero survive.
 inline std::uint8_t* weight(std::uint8_t* dest, float value) noexcept {
-    byte_layout::store_u32(dest, std::bit_cast<std::uint32_t>(value));
+    byte_layout::store(dest, std::bit_cast<std::uint32_t>(value));
     return dest + byte_layout::kWeightSize;
 }
 

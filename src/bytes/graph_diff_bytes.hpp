@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "bytes/uuid_graph_diff.hpp"
 #include "common/result.hpp"
 #include "diff/hash_containers.hpp"
-#include "diff/uuid_graph_diff.hpp"
 
 namespace tavro {
 

@@ -192,11 +192,7 @@ Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid,
         if (!inserted) {
             continue;
         }
-        Result<NodeUpdate> update = read_node_update_json(entry->text);
-        if (!update) {
-            return std::move(update).error();
-        }
-        slot->second = std::move(update).value();
+        TAVRO_TRY_ASSIGN(slot->second, read_node_update_json(entry->text));
     }
     return {};
 }
@@ -210,10 +206,7 @@ Result<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input) {
     if (!read_sections(in, nodes, diff)) {
         return in.take_error();
     }
-    Result<void> parsed = parse_node_texts(nodes, diff.new_or_updated_nodes);
-    if (!parsed) {
-        return std::move(parsed).error();
-    }
+    TAVRO_TRY(parse_node_texts(nodes, diff.new_or_updated_nodes));
     return diff;
 }
 

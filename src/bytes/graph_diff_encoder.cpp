@@ -135,7 +135,7 @@ Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
     NodeTexts texts = node_texts(diff);
     const CheckedLength length = measure(texts, diff);
     if (length.overflowed()) {
-        return Error{"graph diff too large to write: its byte length does not fit in memory"};
+        return Error{ErrorKind::too_large};
     }
     return GraphDiffEncoder(diff, std::move(texts), length.total());
 }
@@ -147,26 +147,19 @@ Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);
     if (!written || !out.at_end()) {
-        return Error{"graph diff changed after its byte length was measured"};
+        return Error{ErrorKind::changed};
     }
     return {};
 }
 
 Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
-    Result<GraphDiffEncoder> prepared = GraphDiffEncoder::prepare(diff);
-    if (!prepared) {
-        return prepared.error();
-    }
-    const GraphDiffEncoder& encoder = prepared.value();
+    TAVRO_TRY_ASSIGN(const GraphDiffEncoder encoder, GraphDiffEncoder::prepare(diff));
     std::vector<std::uint8_t> bytes;
     if (encoder.size() > bytes.max_size()) {
-        return Error{"graph diff too large to write: its byte length does not fit in memory"};
+        return Error{ErrorKind::too_large};
     }
     bytes.resize(encoder.size());
-    Result<void> written = encoder.write_to(bytes.data());
-    if (!written) {
-        return written.error();
-    }
+    TAVRO_TRY(encoder.write_to(bytes.data()));
     return bytes;
 }
 

@@ -44,7 +44,7 @@ LeadRule lead_rule(std::uint8_t lead) noexcept {
 
 }  // namespace
 
-std::optional<Utf8Fault> find_utf8_fault(const std::uint8_t* data, std::size_t size) noexcept {
+bool is_utf8(const std::uint8_t* data, std::size_t size) noexcept {
     std::size_t i = 0;
     while (i < size) {
         // Skip ASCII eight bytes at a time: most texts are mostly ASCII.
@@ -65,32 +65,20 @@ std::optional<Utf8Fault> find_utf8_fault(const std::uint8_t* data, std::size_t s
             continue;
         }
         const LeadRule rule = lead_rule(lead);
-        if (rule.length == 0) {
-            return Utf8Fault{Utf8Fault::Kind::kInvalidSequence, i, 1};
+        if (rule.length == 0 || rule.length > size - i) {
+            return false;
         }
-        const std::size_t left = size - i;
         for (std::size_t k = 1; k < rule.length; ++k) {
-            if (k >= left) {
-                return Utf8Fault{Utf8Fault::Kind::kIncompleteSequence, i, 0};
-            }
             const std::uint8_t byte = data[i + k];
             const std::uint8_t min = k == 1 ? rule.second_min : std::uint8_t{0x80};
             const std::uint8_t max = k == 1 ? rule.second_max : std::uint8_t{0xBF};
             if (byte < min || byte > max) {
-                return Utf8Fault{Utf8Fault::Kind::kInvalidSequence, i, k};
+                return false;
             }
         }
         i += rule.length;
     }
-    return std::nullopt;
-}
-
-std::string describe_utf8_fault(const Utf8Fault& fault) {
-    if (fault.kind == Utf8Fault::Kind::kIncompleteSequence) {
-        return "incomplete utf-8 byte sequence from index " + std::to_string(fault.index);
-    }
-    return "invalid utf-8 sequence of " + std::to_string(fault.valid_prefix_length) +
-           " bytes from index " + std::to_string(fault.index);
+    return true;
 }
 
 }  // namespace tavro

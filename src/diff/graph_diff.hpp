@@ -19,9 +19,6 @@
 
 namespace tavro {
 
-inline constexpr const char* kEndpointDeletedMessage =
-    "Either from or to nodes are marked to be deleted";
-
 template <class Id, class W = float>
 struct EdgeDiff {
     // source -> (target -> weight): the edge A->B is pending with weight w
@@ -71,7 +68,7 @@ struct GraphDiff {
     // weight (replacing an earlier one).
     Result<void> add_edge(const Id& from, const Id& to, W weight) {
         if (deleted_nodes.contains(from) || deleted_nodes.contains(to)) {
-            return Error{kEndpointDeletedMessage};
+            return Error{ErrorKind::endpoint_deleted};
         }
         if (auto record = edges.deleted.find(from); record != edges.deleted.end()) {
             record->second.erase(to);

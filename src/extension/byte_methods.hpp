@@ -6,7 +6,7 @@
 #include <Python.h>
 
 #include "boundary/pending_error.hpp"
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 
 namespace tavro::ext {
 

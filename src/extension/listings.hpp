@@ -3,7 +3,7 @@
 #pragma once
 
 #include "boundary/pending_error.hpp"
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 
 namespace tavro::ext {
 

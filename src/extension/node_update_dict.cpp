@@ -1,7 +1,10 @@
 #include "extension/node_update_dict.hpp"
 
+#include <array>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <type_traits>
 
 #include "boundary/error_forms.hpp"
 #include "boundary/error_text.hpp"
@@ -12,20 +15,28 @@ namespace tavro::ext {
 
 namespace {
 
-enum FieldKey { kLabel, kUrl, kSize, kRed, kGreen, kBlue, kShowLabel, kFieldCount };
+// Field indices in the order of the dict form: label, url, size, red, green,
+// blue, show_label. Keys are looked up and values written in this order.
+constexpr auto dict_order = [] {
+    std::array<std::size_t, node_update_fields.size()> order{};
+    for (const NodeUpdateField& field : node_update_fields) {
+        order[field.dict_position] = field.index;
+    }
+    return order;
+}();
 
 // The key strings, interned once and kept for the life of the process.
-PyObject* field_key(FieldKey field) {
-    static PyObject* keys[kFieldCount] = {};
-    static constexpr const char* kNames[kFieldCount] = {"label", "url",  "size",      "red",
-                                                        "green", "blue", "show_label"};
+PyObject* field_key(std::size_t field) {
+    static std::array<PyObject*, node_update_fields.size()> keys{};
     if (keys[field] == nullptr) {
-        keys[field] = py::created(PyUnicode_InternFromString(kNames[field])).release();
+        // The names are string literals, so each view ends in a NUL.
+        keys[field] = py::created(PyUnicode_InternFromString(node_update_fields[field].name.data()))
+                          .release();
     }
     return keys[field];
 }
 
-py::PyResult<std::string> text_value(PyObject* value) {
+py::PyResult<std::string> from_py(PyObject* value, std::type_identity<std::string>) {
     if (!PyUnicode_Check(value)) {
         return py::type_mismatch(value, "PyString");
     }
@@ -37,7 +48,7 @@ py::PyResult<std::string> text_value(PyObject* value) {
     return std::string(utf8, static_cast<std::size_t>(size));
 }
 
-py::PyResult<std::uint8_t> colour_value(PyObject* value) {
+py::PyResult<std::uint8_t> from_py(PyObject* value, std::type_identity<std::uint8_t>) {
     const long number = PyLong_AsLong(value);
     if (number == -1 && PyErr_Occurred() != nullptr) {
         return py::fetch_error();
@@ -56,7 +67,7 @@ bool is_numpy_bool(PyTypeObject* type) {
            std::strcmp(type->tp_name, "numpy.bool") == 0;
 }
 
-py::PyResult<bool> bool_value(PyObject* value) {
+py::PyResult<bool> from_py(PyObject* value, std::type_identity<bool>) {
     if (PyBool_Check(value)) {
         return value == Py_True;
     }
@@ -80,11 +91,29 @@ py::PyResult<bool> bool_value(PyObject* value) {
     }
 }
 
-// Looks one key up and, when present, converts its value into `field`.
-template <class T, class Convert>
-py::PyResult<void> read_field(PyObject* dict, FieldKey key, std::optional<T>& field,
-                              Convert convert) {
-    PyObject* found = PyDict_GetItemWithError(dict, field_key(key));
+py::PyResult<float> from_py(PyObject* value, std::type_identity<float>) {
+    return pyobject_to_float32(value);
+}
+
+py::OwnedRef to_py(const std::string& text) {
+    return py::created(
+        PyUnicode_FromStringAndSize(text.data(), static_cast<Py_ssize_t>(text.size())));
+}
+py::OwnedRef to_py(float size) {
+    return float32_to_pyfloat(size);
+}
+py::OwnedRef to_py(std::uint8_t colour) {
+    return py::created(PyLong_FromLong(colour));
+}
+py::OwnedRef to_py(bool flag) {
+    return py::OwnedRef::borrow(flag ? Py_True : Py_False);
+}
+
+// Looks the key of `field` up and, when present, converts its value into
+// `value`.
+template <class T>
+py::PyResult<void> read_field(PyObject* dict, std::size_t field, std::optional<T>& value) {
+    PyObject* found = PyDict_GetItemWithError(dict, field_key(field));
     if (found == nullptr) {
         if (PyErr_Occurred() != nullptr) {
             return py::fetch_error();
@@ -92,19 +121,8 @@ py::PyResult<void> read_field(PyObject* dict, FieldKey key, std::optional<T>& fi
         return {};
     }
     // Held strongly: converting may run Python code that changes the dict.
-    py::OwnedRef value = py::OwnedRef::borrow(found);
-    auto converted = convert(value.get());
-    if (!converted) {
-        return std::move(converted).error();
-    }
-    field = std::move(converted).value();
-    return {};
-}
-
-py::PyResult<void> set_item(PyObject* dict, FieldKey key, py::OwnedRef value) {
-    if (PyDict_SetItem(dict, field_key(key), value.get()) != 0) {
-        return py::fetch_error();
-    }
+    py::OwnedRef held = py::OwnedRef::borrow(found);
+    TAVRO_TRY_ASSIGN(value, from_py(held.get(), std::type_identity<T>{}));
     return {};
 }
 
@@ -115,64 +133,24 @@ py::PyResult<NodeUpdate> pydict_to_node_update(PyObject* object) {
         return py::type_mismatch(object, "PyDict");
     }
     NodeUpdate update;
-    // Each step runs only while the ones before it succeeded.
-    py::PyResult<void> read = read_field(object, kLabel, update.label, text_value);
-    if (read) {
-        read = read_field(object, kUrl, update.url, text_value);
-    }
-    if (read) {
-        read = read_field(object, kSize, update.size, pyobject_to_float32);
-    }
-    if (read) {
-        read = read_field(object, kRed, update.red, colour_value);
-    }
-    if (read) {
-        read = read_field(object, kGreen, update.green, colour_value);
-    }
-    if (read) {
-        read = read_field(object, kBlue, update.blue, colour_value);
-    }
-    if (read) {
-        read = read_field(object, kShowLabel, update.show_label, bool_value);
-    }
-    if (!read) {
-        return std::move(read).error();
+    for (const std::size_t field : dict_order) {
+        py::PyResult<void> read;
+        visit_field(update, field, [&](auto& value) { read = read_field(object, field, value); });
+        TAVRO_TRY(read);
     }
     return update;
 }
 
 py::PyResult<py::OwnedRef> node_update_to_pydict(const NodeUpdate& update) {
     py::OwnedRef dict = py::created(PyDict_New());
-    auto text = [](const std::string& s) {
-        return py::created(
-            PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
-    };
-    auto small_int = [](std::uint8_t v) { return py::created(PyLong_FromLong(v)); };
-    py::PyResult<void> inserted;
-    if (update.label && inserted.ok()) {
-        inserted = set_item(dict.get(), kLabel, text(*update.label));
-    }
-    if (update.url && inserted.ok()) {
-        inserted = set_item(dict.get(), kUrl, text(*update.url));
-    }
-    if (update.size && inserted.ok()) {
-        inserted = set_item(dict.get(), kSize, float32_to_pyfloat(*update.size));
-    }
-    if (update.red && inserted.ok()) {
-        inserted = set_item(dict.get(), kRed, small_int(*update.red));
-    }
-    if (update.green && inserted.ok()) {
-        inserted = set_item(dict.get(), kGreen, small_int(*update.green));
-    }
-    if (update.blue && inserted.ok()) {
-        inserted = set_item(dict.get(), kBlue, small_int(*update.blue));
-    }
-    if (update.show_label && inserted.ok()) {
-        inserted = set_item(dict.get(), kShowLabel,
-                            py::OwnedRef::borrow(*update.show_label ? Py_True : Py_False));
-    }
-    if (!inserted) {
-        return std::move(inserted).error();
+    for (const std::size_t field : dict_order) {
+        py::PyResult<void> inserted;
+        visit_field(update, field, [&](const auto& value) {
+            if (value && PyDict_SetItem(dict.get(), field_key(field), to_py(*value).get()) != 0) {
+                inserted = py::fetch_error();
+            }
+        });
+        TAVRO_TRY(inserted);
     }
     return dict;
 }

@@ -1,12 +1,13 @@
 // A forward-only position in a JSON text with one character of look-ahead.
-// Reading stops at the first fault: the cursor keeps that fault's description
-// and place, and every reading step reports success as a bool so that a fault
-// unwinds with plain returns and costs nothing while none occurs.
+// Reading stops at the first fault: the cursor keeps that fault's kind, and
+// every reading step reports success as a bool so that a fault unwinds with
+// plain returns and costs nothing while none occurs.
 #pragma once
 
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/result.hpp"
 
@@ -18,7 +19,7 @@ class JsonCursor {
     static constexpr int end_of_text = -1;
 
     explicit JsonCursor(std::string_view text) noexcept
-        : begin_(text.data()), here_(text.data()), end_(text.data() + text.size()) {}
+        : here_(text.data()), end_(text.data() + text.size()) {}
 
     // Skips whitespace and returns the next character (0 to 255) without
     // consuming it, or end_of_text.
@@ -39,27 +40,41 @@ class JsonCursor {
     void move_to(const char* position) noexcept { here_ = position; }
 
     // Consumes `word` (true, false or null), whose first character has been
-    // peeked: "expected ident" at the first character that differs.
-    [[nodiscard]] bool read_literal(std::string_view word);
+    // peeked.
+    [[nodiscard]] bool read_literal(std::string_view word) {
+        for (const char expected : word) {
+            if (here_ == end_ || *here_ != expected) {
+                return fail(here_ == end_ ? ErrorKind::json_eof : ErrorKind::json_syntax);
+            }
+            ++here_;
+        }
+        return true;
+    }
 
-    // Records the fault `description` found at `at` (here() for the plain
-    // form) and returns false, so that callers can `return fail(...)`.
-    [[nodiscard]] bool fail(std::string_view description) { return fail_at(here_, description); }
-    [[nodiscard]] bool fail_at(const char* at, std::string_view description);
+    // Records the fault and returns false, so that callers can
+    // `return fail(...)`.
+    [[nodiscard]] bool fail(ErrorKind kind, std::string detail = {}) {
+        fault_ = Error{kind, std::move(detail)};
+        return false;
+    }
 
-    // The recorded fault with its place: "... at line L column C".
-    Error error() const;
+    // Fails for a character that cannot stand where `c` was peeked: the end
+    // of the text, or one the grammar does not allow there.
+    [[nodiscard]] bool fail_unexpected(int c) {
+        return fail(c == end_of_text ? ErrorKind::json_eof : ErrorKind::json_syntax);
+    }
+
+    // The recorded fault.
+    Error take_error() noexcept { return std::move(fault_); }
 
   private:
     static bool is_whitespace(char c) noexcept {
         return c == ' ' || c == '\n' || c == '\r' || c == '\t';
     }
 
-    const char* begin_;
     const char* here_;
     const char* end_;
-    std::string fault_;
-    const char* fault_at_ = nullptr;
+    Error fault_{ErrorKind::json_syntax};
 };
 
 inline bool is_number_start(int c) noexcept {

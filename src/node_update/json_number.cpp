@@ -2,7 +2,6 @@
 
 #include <charconv>
 #include <limits>
-#include <string_view>
 #include <system_error>
 
 namespace tavro {
@@ -71,12 +70,12 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
     }
 
     if (p == end || !is_digit(*p)) {
-        return cursor.fail_at(p, "invalid number");
+        return cursor.fail(ErrorKind::json_number);
     }
     if (*p == '0') {
         ++p;
         if (p != end && is_digit(*p)) {
-            return cursor.fail_at(p, "invalid number");
+            return cursor.fail(ErrorKind::json_number);
         }
     } else {
         constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
@@ -95,7 +94,7 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
     if (p != end && *p == '.') {
         ++p;
         if (p == end || !is_digit(*p)) {
-            return cursor.fail_at(p, "invalid number");
+            return cursor.fail(ErrorKind::json_number);
         }
         p = skip_digits(p, end);
         token.has_fraction_or_exponent = true;
@@ -106,38 +105,13 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
             ++p;
         }
         if (p == end || !is_digit(*p)) {
-            return cursor.fail_at(p, "invalid number");
+            return cursor.fail(ErrorKind::json_number);
         }
         p = skip_digits(p, end);
         token.has_fraction_or_exponent = true;
     }
     token.end = p;
     cursor.move_to(p);
-    return true;
-}
-
-bool evaluate_number(const NumberToken& token, NumberValue& value) noexcept {
-    constexpr std::uint64_t i64_magnitude_limit = std::uint64_t{1} << 63;
-    const bool integer = !token.has_fraction_or_exponent && !token.integer_overflows;
-    if (integer && !token.negative) {
-        value = {NumberValue::Kind::unsigned_integer, token.integer_part, 0.0};
-        return true;
-    }
-    // -0 has no integer of its own: it is the float negative zero.
-    if (integer && token.integer_part != 0 && token.integer_part <= i64_magnitude_limit) {
-        value = {NumberValue::Kind::negative_integer, token.integer_part, 0.0};
-        return true;
-    }
-
-    double d = 0.0;
-    const auto result = std::from_chars(token.begin, token.end, d);
-    if (result.ec == std::errc::result_out_of_range) {
-        if (magnitude_at_least_one(token)) {
-            return false;
-        }
-        d = token.negative ? -0.0 : 0.0;
-    }
-    value = {NumberValue::Kind::floating, 0, d};
     return true;
 }
 
@@ -169,32 +143,6 @@ bool number_to_f32(const NumberToken& token, float& value) noexcept {
     const float infinity = std::numeric_limits<float>::infinity();
     value = negative ? -infinity : infinity;
     return true;
-}
-
-std::string describe_number(const NumberValue& value) {
-    char digits[40];
-    char* const end = digits + sizeof digits;
-    std::string text;
-    switch (value.kind) {
-        case NumberValue::Kind::unsigned_integer:
-        case NumberValue::Kind::negative_integer: {
-            text = value.kind == NumberValue::Kind::negative_integer ? "integer `-" : "integer `";
-            text.append(digits, std::to_chars(digits, end, value.magnitude).ptr);
-            break;
-        }
-        case NumberValue::Kind::floating: {
-            text = "floating point `";
-            const std::string_view shortest(digits, std::to_chars(digits, end, value.floating).ptr);
-            text += shortest;
-            // Keep a float recognisable as one: 100 is shown as 100.0.
-            if (shortest.find_first_of(".e") == std::string_view::npos) {
-                text += ".0";
-            }
-            break;
-        }
-    }
-    text += '`';
-    return text;
 }
 
 }  // namespace tavro

@@ -6,7 +6,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "node_update/json_cursor.hpp"
 
@@ -22,27 +21,22 @@ struct NumberToken {
 };
 
 // Consumes the number that starts at the next character (a minus sign or a
-// digit), checking it against the JSON grammar: "invalid number" otherwise.
+// digit), checking it against the JSON grammar.
 [[nodiscard]] bool scan_number(JsonCursor& cursor, NumberToken& token);
 
-struct NumberValue {
-    enum class Kind : std::uint8_t { unsigned_integer, negative_integer, floating };
-    Kind kind = Kind::unsigned_integer;
-    std::uint64_t magnitude = 0;  // the integer kinds: the absolute value
-    double floating = 0.0;        // the floating kind
-};
-
-// The value of a scanned token; false when its magnitude is too large for a
-// 64-bit float. A magnitude too small for one becomes a zero of its sign.
-[[nodiscard]] bool evaluate_number(const NumberToken& token, NumberValue& value) noexcept;
+// Whether a scanned token is an integer in the sense above.
+inline bool is_integer(const NumberToken& token) noexcept {
+    if (token.has_fraction_or_exponent || token.integer_overflows) {
+        return false;
+    }
+    return !token.negative ||
+           (token.integer_part != 0 && token.integer_part <= std::uint64_t{1} << 63);
+}
 
 // The nearest 32-bit float to a scanned token, rounded once from the exact
 // value, with magnitudes beyond the 32-bit range becoming infinities and
 // those below it zeros. False when the magnitude is too large for a 64-bit
-// float, the same bound evaluate_number applies.
+// float.
 [[nodiscard]] bool number_to_f32(const NumberToken& token, float& value) noexcept;
-
-// The number for a failure description: "integer `-3`", "floating point `1.5`".
-std::string describe_number(const NumberValue& value);
 
 }  // namespace tavro

@@ -53,11 +53,11 @@ bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value) {
     value = 0;
     for (int i = 0; i < 4; ++i) {
         if (p == cursor.end()) {
-            return cursor.fail_at(p, "EOF while parsing a string");
+            return cursor.fail(ErrorKind::json_eof);
         }
         const int digit = hex_value(*p);
         if (digit < 0) {
-            return cursor.fail_at(p, "invalid escape");
+            return cursor.fail(ErrorKind::json_string);
         }
         value = value << 4 | static_cast<std::uint32_t>(digit);
         ++p;
@@ -65,49 +65,51 @@ bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value) {
     return true;
 }
 
+char simple_escape(char c) noexcept {
+    switch (c) {
+        case '"':
+        case '\\':
+        case '/':
+            return c;
+        case 'b':
+            return '\b';
+        case 'f':
+            return '\f';
+        case 'n':
+            return '\n';
+        case 'r':
+            return '\r';
+        case 't':
+            return '\t';
+        default:
+            return 0;
+    }
+}
+
+bool skip_escape(JsonCursor& cursor, const char*& p) {
+    ++p;
+    if (p == cursor.end()) {
+        return cursor.fail(ErrorKind::json_eof);
+    }
+    const char escaped = *p++;
+    if (escaped == 'u') {
+        std::uint32_t unit = 0;
+        return read_hex4(cursor, p, unit);
+    }
+    return simple_escape(escaped) != 0 || cursor.fail(ErrorKind::json_string);
+}
+
 bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length) {
-    const char* const backslash = p;
     const char* const end = cursor.end();
     ++p;
     if (p == end) {
-        return cursor.fail_at(p, "EOF while parsing a string");
+        return cursor.fail(ErrorKind::json_eof);
     }
-    char simple = 0;
-    switch (*p) {
-        case '"':
-            simple = '"';
-            break;
-        case '\\':
-            simple = '\\';
-            break;
-        case '/':
-            simple = '/';
-            break;
-        case 'b':
-            simple = '\b';
-            break;
-        case 'f':
-            simple = '\f';
-            break;
-        case 'n':
-            simple = '\n';
-            break;
-        case 'r':
-            simple = '\r';
-            break;
-        case 't':
-            simple = '\t';
-            break;
-        case 'u':
-            break;
-        default:
-            return cursor.fail_at(p, "invalid escape");
-    }
-    ++p;
-    if (simple != 0) {
-        utf8[0] = simple;
+    const char escaped = *p++;
+    if (escaped != 'u') {
+        utf8[0] = simple_escape(escaped);
         length = 1;
-        return true;
+        return utf8[0] != 0 || cursor.fail(ErrorKind::json_string);
     }
 
     // A \u escape must give a Unicode scalar value: a high surrogate only as
@@ -118,7 +120,7 @@ bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_
         return false;
     }
     if (is_low_surrogate(unit)) {
-        return cursor.fail_at(backslash, "lone leading surrogate in hex escape");
+        return cursor.fail(ErrorKind::json_string);
     }
     if (!is_high_surrogate(unit)) {
         length = encode_utf8(unit, utf8);
@@ -126,10 +128,10 @@ bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_
     }
     for (const char expected : {'\\', 'u'}) {
         if (p == end) {
-            return cursor.fail_at(p, "EOF while parsing a string");
+            return cursor.fail(ErrorKind::json_eof);
         }
         if (*p != expected) {
-            return cursor.fail_at(p, "unexpected end of hex escape");
+            return cursor.fail(ErrorKind::json_string);
         }
         ++p;
     }
@@ -138,7 +140,7 @@ bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_
         return false;
     }
     if (!is_low_surrogate(low)) {
-        return cursor.fail_at(backslash, "lone leading surrogate in hex escape");
+        return cursor.fail(ErrorKind::json_string);
     }
     length = encode_utf8(0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00), utf8);
     return true;

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 #include "node_update/json_cursor.hpp"
 
@@ -74,13 +75,19 @@ inline bool stops_run(char c) noexcept {
 bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value);
 
 // Reads the escape whose backslash is at `p`; on success moves `p` past it and
-// leaves its UTF-8 bytes in `utf8`.
+// leaves its UTF-8 bytes in `utf8`. A \u escape must give a Unicode scalar
+// value.
 bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length);
 
+// Checks the escape whose backslash is at `p` against the JSON grammar alone,
+// which takes any four hex digits after \u, and moves `p` past it.
+bool skip_escape(JsonCursor& cursor, const char*& p);
 }  // namespace json_string_detail
 
 // Reads the string whose opening quote is the next character and passes its
-// decoded text to `sink`; the cursor ends after the closing quote.
+// decoded text to `sink`; the cursor ends after the closing quote. Only texts
+// that are kept must be Unicode: a string that is discarded may hold a lone
+// surrogate escape, as the JSON grammar allows.
 template <class Sink>
 bool read_json_string(JsonCursor& cursor, Sink& sink) {
     const char* p = cursor.here() + 1;
@@ -92,22 +99,27 @@ bool read_json_string(JsonCursor& cursor, Sink& sink) {
         }
         sink.append(run, static_cast<std::size_t>(p - run));
         if (p == end) {
-            return cursor.fail_at(end, "EOF while parsing a string");
+            return cursor.fail(ErrorKind::json_eof);
         }
         if (*p == '"') {
             cursor.move_to(p + 1);
             return true;
         }
         if (*p != '\\') {
-            return cursor.fail_at(
-                p, "control character (\\u0000-\\u001F) found while parsing a string");
+            return cursor.fail(ErrorKind::json_string);
         }
-        char utf8[4];
-        std::size_t length = 0;
-        if (!json_string_detail::read_escape(cursor, p, utf8, length)) {
-            return false;
+        if constexpr (std::is_same_v<Sink, DiscardSink>) {
+            if (!json_string_detail::skip_escape(cursor, p)) {
+                return false;
+            }
+        } else {
+            char utf8[4];
+            std::size_t length = 0;
+            if (!json_string_detail::read_escape(cursor, p, utf8, length)) {
+                return false;
+            }
+            sink.append(utf8, length);
         }
-        sink.append(utf8, length);
     }
 }
 

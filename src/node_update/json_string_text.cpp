@@ -4,8 +4,6 @@
 #include <cstdint>
 #include <limits>
 
-#include "node_update/append_room.hpp"
-
 namespace tavro {
 namespace {
 
@@ -72,10 +70,6 @@ char* write_json_string(std::string_view text, char* out) noexcept {
     }
     *out++ = '"';
     return out;
-}
-
-void append_json_string(std::string_view text, std::string& out) {
-    write_json_string(text, append_room(out, json_string_size(text)));
 }
 
 }  // namespace tavro

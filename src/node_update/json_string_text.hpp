@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <string>
 #include <string_view>
 
 namespace tavro {
@@ -16,8 +15,5 @@ std::size_t json_string_size(std::string_view text) noexcept;
 // Writes `text` as a JSON string to `out`, which must have room for
 // json_string_size(text) characters; returns the end of what was written.
 char* write_json_string(std::string_view text, char* out) noexcept;
-
-// Appends `text` as a JSON string to `out`.
-void append_json_string(std::string_view text, std::string& out);
 
 }  // namespace tavro

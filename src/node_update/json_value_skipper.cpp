@@ -20,8 +20,6 @@ bool skip_scalar(JsonCursor& cursor, int c) {
             return cursor.read_literal("false");
         case 'n':
             return cursor.read_literal("null");
-        case JsonCursor::end_of_text:
-            return cursor.fail("EOF while parsing a value");
         default:
             break;
     }
@@ -29,14 +27,13 @@ bool skip_scalar(JsonCursor& cursor, int c) {
         NumberToken token;
         return scan_number(cursor, token);
     }
-    return cursor.fail("expected value");
+    return cursor.fail_unexpected(c);
 }
 
 // A member's key and colon, the key's first character `c` peeked.
 bool skip_key(JsonCursor& cursor, int c) {
     if (c != '"') {
-        return c == JsonCursor::end_of_text ? cursor.fail("EOF while parsing an object")
-                                            : cursor.fail("key must be a string");
+        return cursor.fail_unexpected(c);
     }
     DiscardSink discard;
     if (!read_json_string(cursor, discard)) {
@@ -44,8 +41,7 @@ bool skip_key(JsonCursor& cursor, int c) {
     }
     const int colon = cursor.peek_token();
     if (colon != ':') {
-        return colon == JsonCursor::end_of_text ? cursor.fail("EOF while parsing an object")
-                                                : cursor.fail("expected `:`");
+        return cursor.fail_unexpected(colon);
     }
     cursor.advance();
     return true;
@@ -94,17 +90,12 @@ bool skip_json_value(JsonCursor& cursor) {
             continue;
         }
         if (c != ',') {
-            if (c == JsonCursor::end_of_text) {
-                return cursor.fail(in_object ? "EOF while parsing an object"
-                                             : "EOF while parsing a list");
-            }
-            return cursor.fail(in_object ? "expected `,` or `}`" : "expected `,` or `]`");
+            return cursor.fail_unexpected(c);
         }
-        const char* const comma = cursor.here();
         cursor.advance();
         const int next = cursor.peek_token();
         if (next == close) {
-            return cursor.fail_at(comma, "trailing comma");
+            return cursor.fail(ErrorKind::json_trailing);
         }
         if (in_object && !skip_key(cursor, next)) {
             return false;

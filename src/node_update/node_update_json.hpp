@@ -16,7 +16,7 @@ void write_node_update_json(const NodeUpdate& update, std::string& out);
 
 // Reads one complete JSON text (already known to be valid UTF-8) as a
 // NodeUpdate, in one forward pass without recursion. On failure the error
-// describes the fault and where it was found ("... at line L column C").
+// gives the kind of the first fault.
 Result<NodeUpdate> read_node_update_json(std::string_view text);
 
 }  // namespace tavro

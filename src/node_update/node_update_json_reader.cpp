@@ -1,7 +1,6 @@
 // The reader of the node update JSON text: one forward pass that fills the
 // fields as their members arrive. Known members are converted in place;
 // unknown ones are passed over by the iterative skipper.
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -11,25 +10,19 @@
 #include "node_update/json_cursor.hpp"
 #include "node_update/json_number.hpp"
 #include "node_update/json_string_reader.hpp"
-#include "node_update/json_string_text.hpp"
 #include "node_update/json_value_skipper.hpp"
 #include "node_update/node_update_json.hpp"
 
 namespace tavro {
 namespace {
 
-// Keys in field order, which is also the element order of the array form.
-constexpr std::array<std::string_view, 7> field_keys = {"label", "size", "url",      "red",
-                                                        "green", "blue", "showLabel"};
-constexpr int field_count = static_cast<int>(field_keys.size());
-
-enum FieldIndex : int { label, size, url, red, green, blue, show_label };
+constexpr int field_count = static_cast<int>(node_update_fields.size());
 
 // The field a decoded key names, or -1 for any other key.
 int field_of_key(std::string_view key) noexcept {
-    for (int i = 0; i < field_count; ++i) {
-        if (key == field_keys[static_cast<std::size_t>(i)]) {
-            return i;
+    for (const NodeUpdateField& field : node_update_fields) {
+        if (key == field.json_key) {
+            return static_cast<int>(field.index);
         }
     }
     return -1;
@@ -41,15 +34,13 @@ class NodeUpdateReader {
 
     Result<NodeUpdate> read() {
         const int c = cursor_.peek_token();
-        const bool ok = c == '{'   ? read_object()
-                        : c == '[' ? read_array()
-                                   : fail_invalid_type(c, "struct NodeUpdate");
+        const bool ok = c == '{' ? read_object() : c == '[' ? read_array() : fail_wrong_type(c);
         if (!ok) {
-            return cursor_.error();
+            return cursor_.take_error();
         }
         if (cursor_.peek_token() != JsonCursor::end_of_text) {
-            (void)cursor_.fail("trailing characters");
-            return cursor_.error();
+            (void)cursor_.fail(ErrorKind::json_trailing);
+            return cursor_.take_error();
         }
         return std::move(update_);
     }
@@ -65,10 +56,8 @@ class NodeUpdateReader {
         std::uint8_t seen = 0;
         for (;;) {
             if (c != '"') {
-                return c == JsonCursor::end_of_text ? cursor_.fail("EOF while parsing an object")
-                                                    : cursor_.fail("key must be a string");
+                return cursor_.fail_unexpected(c);
             }
-            const char* const key_at = cursor_.here();
             KeySink key;
             if (!read_json_string(cursor_, key)) {
                 return false;
@@ -78,15 +67,13 @@ class NodeUpdateReader {
             if (field >= 0) {
                 const auto bit = static_cast<std::uint8_t>(1u << field);
                 if ((seen & bit) != 0) {
-                    return fail_duplicate(key_at, field);
+                    return fail_duplicate(field);
                 }
                 seen = static_cast<std::uint8_t>(seen | bit);
             }
             const int colon = cursor_.peek_token();
             if (colon != ':') {
-                return colon == JsonCursor::end_of_text
-                           ? cursor_.fail("EOF while parsing an object")
-                           : cursor_.fail("expected `:`");
+                return cursor_.fail_unexpected(colon);
             }
             cursor_.advance();
             const bool value_read =
@@ -101,14 +88,12 @@ class NodeUpdateReader {
                 return true;
             }
             if (c != ',') {
-                return c == JsonCursor::end_of_text ? cursor_.fail("EOF while parsing an object")
-                                                    : cursor_.fail("expected `,` or `}`");
+                return cursor_.fail_unexpected(c);
             }
-            const char* const comma = cursor_.here();
             cursor_.advance();
             c = cursor_.peek_token();
             if (c == '}') {
-                return cursor_.fail_at(comma, "trailing comma");
+                return cursor_.fail(ErrorKind::json_trailing);
             }
         }
     }
@@ -116,9 +101,6 @@ class NodeUpdateReader {
     bool read_array() {
         cursor_.advance();
         int c = cursor_.peek_token();
-        if (c == JsonCursor::end_of_text) {
-            return cursor_.fail("EOF while parsing a list");
-        }
         int count = 0;
         if (c != ']') {
             for (;;) {
@@ -132,29 +114,23 @@ class NodeUpdateReader {
                 }
                 // The comma after the seventh element is where the array
                 // becomes too long.
-                const char* const comma = cursor_.here();
                 cursor_.advance();
                 c = cursor_.peek_token();
-                if (c == ']') {
-                    return cursor_.fail_at(comma, "trailing comma");
-                }
-                if (count == field_count) {
-                    return cursor_.fail_at(comma, "trailing characters");
+                if (c == ']' || count == field_count) {
+                    return cursor_.fail(ErrorKind::json_trailing);
                 }
             }
         }
         if (c == ']') {
             if (count < field_count) {
-                return cursor_.fail("invalid length " + std::to_string(count) +
-                                    ", expected struct NodeUpdate with 7 elements");
+                return cursor_.fail(ErrorKind::json_length);
             }
             cursor_.advance();
             return true;
         }
-        if (c == JsonCursor::end_of_text) {
-            return cursor_.fail("EOF while parsing a list");
-        }
-        return cursor_.fail(count == field_count ? "trailing characters" : "expected `,` or `]`");
+        return count == field_count && c != JsonCursor::end_of_text
+                   ? cursor_.fail(ErrorKind::json_trailing)
+                   : cursor_.fail_unexpected(c);
     }
 
     // The value of field `field`, its first character `c` peeked. Null leaves
@@ -163,35 +139,23 @@ class NodeUpdateReader {
         if (c == 'n') {
             return cursor_.read_literal("null");
         }
-        switch (field) {
-            case label:
-                return read_text(update_.label, c);
-            case size:
-                return read_size(c);
-            case url:
-                return read_text(update_.url, c);
-            case red:
-                return read_channel(update_.red, c);
-            case green:
-                return read_channel(update_.green, c);
-            case blue:
-                return read_channel(update_.blue, c);
-            default:
-                return read_flag(c);
-        }
+        bool read = false;
+        visit_field(update_, static_cast<std::size_t>(field),
+                    [&](auto& value) { read = read_value(value, c); });
+        return read;
     }
 
-    bool read_text(std::optional<std::string>& field, int c) {
+    bool read_value(std::optional<std::string>& field, int c) {
         if (c != '"') {
-            return fail_invalid_type(c, "a string");
+            return fail_wrong_type(c);
         }
         StringSink sink{field.emplace()};
         return read_json_string(cursor_, sink);
     }
 
-    bool read_size(int c) {
+    bool read_value(std::optional<float>& field, int c) {
         if (!is_number_start(c)) {
-            return fail_invalid_type(c, "f32");
+            return fail_wrong_type(c);
         }
         NumberToken token;
         if (!scan_number(cursor_, token)) {
@@ -199,122 +163,58 @@ class NodeUpdateReader {
         }
         float value = 0.0f;
         if (!number_to_f32(token, value)) {
-            return cursor_.fail_at(token.begin, "number out of range");
+            return cursor_.fail(ErrorKind::json_out_of_range);
         }
-        update_.size = value;
+        field = value;
         return true;
     }
 
-    bool read_channel(std::optional<std::uint8_t>& field, int c) {
+    // An integer from 0 to 255. Other integers are the wrong value; -0,
+    // fractions, exponents and integers beyond 64 bits count as floats, the
+    // wrong type.
+    bool read_value(std::optional<std::uint8_t>& field, int c) {
         if (!is_number_start(c)) {
-            return fail_invalid_type(c, "u8");
+            return fail_wrong_type(c);
         }
-        const char* const at = cursor_.here();
-        NumberValue value;
-        if (!read_number(value)) {
+        NumberToken token;
+        if (!scan_number(cursor_, token)) {
             return false;
         }
-        switch (value.kind) {
-            case NumberValue::Kind::unsigned_integer:
-                if (value.magnitude <= 255) {
-                    field = static_cast<std::uint8_t>(value.magnitude);
-                    return true;
-                }
-                [[fallthrough]];
-            case NumberValue::Kind::negative_integer:
-                return cursor_.fail_at(
-                    at, "invalid value: " + describe_number(value) + ", expected u8");
-            case NumberValue::Kind::floating:
-                break;
+        if (!is_integer(token)) {
+            return cursor_.fail(ErrorKind::json_type);
         }
-        return cursor_.fail_at(at, "invalid type: " + describe_number(value) + ", expected u8");
+        if (token.negative || token.integer_part > 255) {
+            return cursor_.fail(ErrorKind::json_value);
+        }
+        field = static_cast<std::uint8_t>(token.integer_part);
+        return true;
     }
 
-    bool read_flag(int c) {
+    bool read_value(std::optional<bool>& field, int c) {
         if (c == 't' || c == 'f') {
             const bool flag = c == 't';
             if (!cursor_.read_literal(flag ? "true" : "false")) {
                 return false;
             }
-            update_.show_label = flag;
+            field = flag;
             return true;
         }
-        return fail_invalid_type(c, "a boolean");
+        return fail_wrong_type(c);
     }
 
-    bool read_number(NumberValue& value) {
-        NumberToken token;
-        if (!scan_number(cursor_, token)) {
-            return false;
-        }
-        if (!evaluate_number(token, value)) {
-            return cursor_.fail_at(token.begin, "number out of range");
-        }
-        return true;
+    // Fails for a value whose first character `c` shows it cannot be what the
+    // field (or the whole text) takes; the value itself is not read.
+    bool fail_wrong_type(int c) {
+        const bool starts_value = c == '{' || c == '[' || c == '"' || c == 't' || c == 'f' ||
+                                  c == 'n' || is_number_start(c);
+        return starts_value ? cursor_.fail(ErrorKind::json_type) : cursor_.fail_unexpected(c);
     }
 
-    // Fails with "invalid type: <what was found>, expected <expected>" for the
-    // value whose first character `c` has been peeked. Scalars are read first
-    // so the description can show them, and a fault inside one wins.
-    bool fail_invalid_type(int c, std::string_view expected) {
-        const char* const at = cursor_.here();
-        std::string found;
-        switch (c) {
-            case '{':
-                found = "map";
-                break;
-            case '[':
-                found = "sequence";
-                break;
-            case '"': {
-                std::string text;
-                StringSink sink{text};
-                if (!read_json_string(cursor_, sink)) {
-                    return false;
-                }
-                found = "string ";
-                append_json_string(text, found);
-                break;
-            }
-            case 't':
-            case 'f':
-                if (!cursor_.read_literal(c == 't' ? "true" : "false")) {
-                    return false;
-                }
-                found = c == 't' ? "boolean `true`" : "boolean `false`";
-                break;
-            case 'n':
-                if (!cursor_.read_literal("null")) {
-                    return false;
-                }
-                found = "null";
-                break;
-            case JsonCursor::end_of_text:
-                return cursor_.fail("EOF while parsing a value");
-            default: {
-                if (!is_number_start(c)) {
-                    return cursor_.fail("expected value");
-                }
-                NumberValue value;
-                if (!read_number(value)) {
-                    return false;
-                }
-                found = describe_number(value);
-                break;
-            }
-        }
-        std::string description = "invalid type: ";
-        description += found;
-        description += ", expected ";
-        description += expected;
-        return cursor_.fail_at(at, description);
-    }
-
-    bool fail_duplicate(const char* at, int field) {
-        std::string description = "duplicate field `";
-        description += field_keys[static_cast<std::size_t>(field)];
-        description += '`';
-        return cursor_.fail_at(at, description);
+    bool fail_duplicate(int field) {
+        std::string detail = "duplicate field `";
+        detail += node_update_fields[static_cast<std::size_t>(field)].json_key;
+        detail += '`';
+        return cursor_.fail(ErrorKind::json_duplicate, std::move(detail));
     }
 
     JsonCursor cursor_;

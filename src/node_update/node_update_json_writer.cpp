@@ -14,16 +14,6 @@
 namespace tavro {
 namespace {
 
-// Each member's name with its quotes and colon, and the comma that precedes
-// every member but the first.
-constexpr std::string_view label_name = "\"label\":";
-constexpr std::string_view size_name = "\"size\":";
-constexpr std::string_view url_name = "\"url\":";
-constexpr std::string_view red_name = "\"red\":";
-constexpr std::string_view green_name = "\"green\":";
-constexpr std::string_view blue_name = "\"blue\":";
-constexpr std::string_view show_label_name = "\"showLabel\":";
-
 constexpr std::size_t max_u8_text_size = 3;
 constexpr std::size_t max_bool_text_size = 5;
 
@@ -48,12 +38,12 @@ char* put_u8(char* out, std::uint8_t value) noexcept {
     return out;
 }
 
-// Opens the next member: the comma unless it is the first, then its name.
-char* open_member(char* out, char* const first, std::string_view name) noexcept {
+// Opens the next member: the comma unless it is the first, then its key.
+char* open_member(char* out, char* const first, std::string_view json_member) noexcept {
     if (out != first) {
         *out++ = ',';
     }
-    return put(out, name);
+    return put(out, json_member);
 }
 
 // The float's text goes to a small array first: its length is only known once
@@ -74,75 +64,60 @@ SizeText size_text(float value) noexcept {
     return text;
 }
 
+// The longest text of each kind of value. A size's text is made here, while
+// measuring, and kept for writing.
+std::size_t max_value_size(const std::string& text, SizeText&) noexcept {
+    return json_string_size(text);
+}
+std::size_t max_value_size(float value, SizeText& size) noexcept {
+    size = size_text(value);
+    return size.length;
+}
+std::size_t max_value_size(std::uint8_t, SizeText&) noexcept {
+    return max_u8_text_size;
+}
+std::size_t max_value_size(bool, SizeText&) noexcept {
+    return max_bool_text_size;
+}
+
+char* put_value(char* out, const std::string& text, const SizeText&) noexcept {
+    return write_json_string(text, out);
+}
+char* put_value(char* out, float, const SizeText& size) noexcept {
+    return put(out, std::string_view(size.chars, size.length));
+}
+char* put_value(char* out, std::uint8_t value, const SizeText&) noexcept {
+    return put_u8(out, value);
+}
+char* put_value(char* out, bool value, const SizeText&) noexcept {
+    return put(out, value ? std::string_view("true") : std::string_view("false"));
+}
+
 }  // namespace
 
 void write_node_update_json(const NodeUpdate& update, std::string& out) {
     SizeText size{};
-    if (update.size) {
-        size = size_text(*update.size);
-    }
-
-    // An upper bound: braces plus, per member, a comma, the name and the
+    // An upper bound: braces plus, per member, a comma, the key and the
     // longest value text. The first member has no comma and small numbers
     // are shorter; the unused tail is cut off at the end.
     std::size_t total = 2;
-    if (update.label) {
-        total = add_saturating(total, 1 + label_name.size());
-        total = add_saturating(total, json_string_size(*update.label));
-    }
-    if (update.size) {
-        total = add_saturating(total, 1 + size_name.size() + size.length);
-    }
-    if (update.url) {
-        total = add_saturating(total, 1 + url_name.size());
-        total = add_saturating(total, json_string_size(*update.url));
-    }
-    if (update.red) {
-        total = add_saturating(total, 1 + red_name.size() + max_u8_text_size);
-    }
-    if (update.green) {
-        total = add_saturating(total, 1 + green_name.size() + max_u8_text_size);
-    }
-    if (update.blue) {
-        total = add_saturating(total, 1 + blue_name.size() + max_u8_text_size);
-    }
-    if (update.show_label) {
-        total = add_saturating(total, 1 + show_label_name.size() + max_bool_text_size);
-    }
+    for_each_field(update, [&](const NodeUpdateField& field, const auto& value) {
+        if (value) {
+            total = add_saturating(total, 1 + field.json_member.size());
+            total = add_saturating(total, max_value_size(*value, size));
+        }
+    });
 
     const std::size_t start = out.size();
     char* const begin = append_room(out, total);
     char* p = begin;
     *p++ = '{';
     char* const first = p;
-    if (update.label) {
-        p = open_member(p, first, label_name);
-        p = write_json_string(*update.label, p);
-    }
-    if (update.size) {
-        p = open_member(p, first, size_name);
-        p = put(p, std::string_view(size.chars, size.length));
-    }
-    if (update.url) {
-        p = open_member(p, first, url_name);
-        p = write_json_string(*update.url, p);
-    }
-    if (update.red) {
-        p = open_member(p, first, red_name);
-        p = put_u8(p, *update.red);
-    }
-    if (update.green) {
-        p = open_member(p, first, green_name);
-        p = put_u8(p, *update.green);
-    }
-    if (update.blue) {
-        p = open_member(p, first, blue_name);
-        p = put_u8(p, *update.blue);
-    }
-    if (update.show_label) {
-        p = open_member(p, first, show_label_name);
-        p = put(p, *update.show_label ? std::string_view("true") : std::string_view("false"));
-    }
+    for_each_field(update, [&](const NodeUpdateField& field, const auto& value) {
+        if (value) {
+            p = put_value(open_member(p, first, field.json_member), *value, size);
+        }
+    });
     *p++ = '}';
     out.resize(start + static_cast<std::size_t>(p - begin));
 }

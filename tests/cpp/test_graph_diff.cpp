@@ -95,7 +95,7 @@ TEST(DiffRules, EndpointMarkedDeletedRefusesEdgeAndChangesNothing) {
         const Diff before = d;
         Result<void> refused = d.add_edge(A, B, 1.0f);
         ASSERT_FALSE(refused.ok());
-        EXPECT_EQ(refused.error().description, "Either from or to nodes are marked to be deleted");
+        EXPECT_EQ(refused.error().kind, ErrorKind::endpoint_deleted);
         EXPECT_EQ(d, before);
     }
 }

@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "bytes/uuid_graph_diff.hpp"
 #include "common/uuid.hpp"
-#include "diff/uuid_graph_diff.hpp"
 #include "node_update/node_update_json.hpp"
 
 namespace tavro::testing {

@@ -1,5 +1,7 @@
 // The one instantiation the system uses: Uuid ids, NodeUpdate changes and
-// 32-bit float weights.
+// 32-bit float weights. It lives with the byte form, the first layer that
+// knows both the model and the node update, so that neither of those two
+// includes the other.
 #pragma once
 
 #include "common/uuid.hpp"
@@ -9,10 +11,6 @@
 namespace tavro {
 
 using Diff = GraphDiff<Uuid, NodeUpdate, float>;
-
-}  // namespace tavro
-
-namespace tavro {
 
 extern template struct EdgeDiff<Uuid, float>;
 extern template struct GraphDiff<Uuid, NodeUpdate, float>;

@@ -1,6 +1,6 @@
 // Compiles every operation of the system's one instantiation once, here,
 // rather than in each user.
-#include "diff/uuid_graph_diff.hpp"
+#include "bytes/uuid_graph_diff.hpp"
 
 namespace tavro {
 
