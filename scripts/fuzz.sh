@@ -12,9 +12,8 @@
 # a failed check inside a target, a timeout or running out of memory. The
 # input that caused it is kept under build/fuzz/artifacts/<target>/; replay it
 # with build/fuzz/bin/<target> <file>. The working corpus lives under
-# build/fuzz/work/ and is not committed; fuzz/corpus/<target>/ holds the seeds
-# (written by fuzz/make_seeds.py when missing; a target without seeds starts
-# from nothing).
+# build/fuzz/work/ and is not committed; its seeds come from fuzz/corpus/<target>/
+# where committed, and fuzz/make_seeds.py writes the round trip's.
 #
 # Environment: CXX (default clang++), JOBS (default 2), FUZZ_TARGETS (default:
 # every fuzz/*.cpp, by file name without .cpp).
@@ -52,7 +51,8 @@ write_build_file() {
         echo "  deps = gcc"
         echo "rule link"
         echo "  command = \$cxx \$cflags -fsanitize=fuzzer \$in -o \$out"
-        for src in src/diff/*.cpp src/node_update/*.cpp src/bytes/*.cpp; do
+        for src in $(compgen -G 'src/common/*.cpp'; compgen -G 'src/diff/*.cpp'
+            compgen -G 'src/node_update/*.cpp'; compgen -G 'src/bytes/*.cpp'); do
             obj="obj/${src%.cpp}.o"
             core_objects+=("$obj")
             echo "build $obj: cxx $ROOT/$src"
@@ -80,12 +80,15 @@ run_target() {
     if [ -d "$ROOT/fuzz/corpus/$target" ]; then
         cp "$ROOT/fuzz/corpus/$target/"* "$work/"
     fi
+    # The round trip's seeds are written at run time from the format's examples.
+    if [ "$target" = fuzz_round_trip ]; then
+        python3 "$ROOT/fuzz/make_seeds.py" "$work"
+    fi
     if [ -f "$ROOT/fuzz/$target.dict" ]; then
         dict_args=(-dict="$ROOT/fuzz/$target.dict")
     fi
     case "$target" in
-        fuzz_node_update_json | fuzz_round_trip)
-            dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
+        fuzz_round_trip) dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
         # Up to a thousand table operations per input, each checked against std::map.
         fuzz_flat_table) max_len=2048 ;;
     esac
@@ -107,12 +110,6 @@ run_target() {
     fi
     return "$status"
 }
-
-# Seeds made at run time when they are not committed.
-if [ ! -d fuzz/corpus ] && [ -f fuzz/make_seeds.py ]; then
-    log "writing the seed corpus (fuzz/make_seeds.py)"
-    python3 fuzz/make_seeds.py
-fi
 
 log "building fuzz targets with $CXX"
 write_build_file
