@@ -7,14 +7,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <map>
 #include <vector>
 
 #include "diff/flat_table_map.hpp"
 
-// Stops at the first disagreement; libFuzzer keeps the input that caused it.
-#define FUZZ_CHECK(condition) ((condition) ? void() : std::abort())
+#define FUZZ_CHECK(cond)                                            \
+    do {                                                            \
+        if (!(cond)) {                                              \
+            std::fprintf(stderr, "FUZZ CHECK FAILED: %s\n", #cond); \
+            std::abort();                                           \
+        }                                                           \
+    } while (false)
 
 namespace {
 
