@@ -7,11 +7,20 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <vector>
 
 #include "diff/flat_table_map.hpp"
-#include "fuzz_support.hpp"
+
+#define FUZZ_CHECK(cond)                                            \
+    do {                                                            \
+        if (!(cond)) {                                              \
+            std::fprintf(stderr, "FUZZ CHECK FAILED: %s\n", #cond); \
+            std::abort();                                           \
+        }                                                           \
+    } while (false)
 
 namespace {
 
