@@ -10,8 +10,9 @@
 //     hash, so any capacity works) and probes window by window (16 bytes at a
 //     time, wrapping). At most 7/8 of the slots are used. An erase leaves a
 //     tombstone unless no probe can have passed the slot.
-// Capacities grow by about 1.5x and are rounded up to use every byte of the
-// allocation the allocator hands out anyway.
+// Capacities grow by about 1.5x (by smaller steps up to one group) and are
+// rounded up to use every byte of the allocation the allocator hands out
+// anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
 // the key bytes alone and capacities from the sizes alone. Erasing never moves
@@ -81,9 +82,17 @@ constexpr std::size_t max_load(std::size_t capacity) noexcept {
 }
 
 // A probe window may start at any slot, so the first 15 control bytes are
-// repeated after the last one.
+// repeated after the last one. A table of one group has just its own: its
+// window is loaded from the first control byte and whatever follows it (the
+// block is never shorter than the header and one window), and the bytes past
+// the capacity are masked off.
 constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
-    return is_single_group(capacity) ? kGroupWidth : capacity + kGroupWidth - 1;
+    return is_single_group(capacity) ? capacity : capacity + kGroupWidth - 1;
+}
+
+// The bytes of a one-group window that are control bytes.
+constexpr Mask window_mask(std::size_t capacity) noexcept {
+    return static_cast<Mask>((Mask{1} << capacity) - 1);
 }
 
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
@@ -466,7 +475,9 @@ class FlatTable {
     }
 
     static std::size_t block_bytes(std::size_t capacity) noexcept {
-        return slot_offset(capacity) + capacity * sizeof(value_type);
+        using namespace flat_table_detail;
+        return std::max(slot_offset(capacity) + capacity * sizeof(value_type),
+                        sizeof(Header) + kGroupWidth);
     }
 
     // Smallest capacity that holds `count` entries (count > 0), widened to
@@ -493,8 +504,9 @@ class FlatTable {
         return capacity;
     }
 
-    // Capacity for one more entry than fits now: about 1.5x, or the same size
-    // again when tombstones hold a quarter of the usable room.
+    // Capacity for one more entry than fits now: about 1.5x (more finely up
+    // to one group), or the same size again when tombstones hold a quarter
+    // of the usable room.
     std::size_t next_capacity() const {
         using namespace flat_table_detail;
         if (block_ == nullptr) {
@@ -503,7 +515,10 @@ class FlatTable {
         const std::size_t capacity = block_->capacity;
         const std::size_t size = block_->size;
         if (is_single_group(capacity)) {
-            return capacity_for(std::max(size + 1, capacity + (capacity + 1) / 2));
+            // 1, 3, 6, 10, 16 (before widening to the allocation): finer
+            // steps than 1.5x while tables are small, where a step wasted is
+            // a large share of the table, and four blocks up to ten entries.
+            return capacity_for(std::max(size + 1, capacity + (capacity + 3) / 2));
         }
         const std::size_t usable = max_load(capacity);
         if (size < usable - usable / 4) {
@@ -520,6 +535,8 @@ class FlatTable {
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
+            // Masked off by every lookup; set only so that the window never
+            // reads bytes that were never written.
             std::memset(ctrl + capacity, kPad, kGroupWidth - capacity);
         } else {
             std::memset(ctrl + capacity, kEmpty, kGroupWidth - 1);
@@ -594,8 +611,9 @@ class FlatTable {
         if (is_single_group(capacity)) {
             // The whole table is one window: no probe sequence, no bound.
             const Group group(ctrl);
+            const Mask window = window_mask(capacity);
             if constexpr (kMode != ProbeFor::kPlace) {
-                for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                for (Mask match = group.match(h2) & window; match != 0; match &= match - 1) {
                     if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
                         return {lowest_bit(match), true, 1};
                     }
@@ -604,7 +622,7 @@ class FlatTable {
             if constexpr (kMode == ProbeFor::kFind) {
                 return {kNotFound, false, 1};
             }
-            const Mask free = group.match_free();
+            const Mask free = group.match_free() & window;
             return {free != 0 ? lowest_bit(free) : kNotFound, false, 1};
         }
         std::size_t window = home_of(hash, capacity);

@@ -20,8 +20,8 @@ using Ctrl = std::int8_t;
 inline constexpr Ctrl kEmpty = -128;
 // Erased, but a probe may have passed over it: lookups go on past it.
 inline constexpr Ctrl kDeleted = -2;
-// Filler after the last slot of a table of at most one group: neither full
-// nor free, so it never matches anything.
+// Filler after the control bytes of a table of at most one group, written
+// where the window reads past them: neither full nor free.
 inline constexpr Ctrl kPad = -1;
 
 inline constexpr std::size_t kGroupWidth = 16;
