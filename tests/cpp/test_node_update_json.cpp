@@ -59,6 +59,8 @@ TEST(NodeUpdateJson, StructureStringsAndLiterals) {
                 "[]", "[null,null,null,null,null,null]", "[null,null,null,null,null,null,]",
                 "[null,null,null,null,null,null,null,null]", "[null null]",
                 "[null,null,null,256,null,null,null]", "[null,\"b\",null,null,null,null,null]"});
+    // Text that ends on a backslash is refused without reading the letter beyond it.
+    EXPECT_FALSE(read_node_update_json(std::string_view(R"({"label":"\n"})", 11)).ok());
 }
 
 TEST(NodeUpdateJson, StringEscapesDecode) {
