@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets of the core (libFuzzer with AddressSanitizer and
 # UndefinedBehaviorSanitizer, clang) and runs each one for SECONDS seconds on a
-# fresh copy of its seed corpus, one worker at a time at low priority.
+# fresh copy of its seed corpus, JOBS targets at a time (default 2, one per
+# core) at low priority. Every fuzz/*.cpp file is a target.
 #
 #   scripts/fuzz.sh              60 seconds per target
 #   scripts/fuzz.sh 3600         the long run: an hour per target
@@ -11,9 +12,11 @@
 # a failed check inside a target, a timeout or running out of memory. The
 # input that caused it is kept under build/fuzz/artifacts/<target>/; replay it
 # with build/fuzz/bin/<target> <file>. The working corpus lives under
-# build/fuzz/work/ and is not committed; fuzz/corpus/ holds the seeds.
+# build/fuzz/work/ and is not committed; its seeds come from fuzz/corpus/<target>/
+# where committed, and fuzz/make_seeds.py writes the round trip's.
 #
-# Environment: CXX (default clang++), FUZZ_TARGETS (default: all four).
+# Environment: CXX (default clang++), JOBS (default 2), FUZZ_TARGETS (default:
+# every fuzz/*.cpp, by file name without .cpp).
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
@@ -23,7 +26,11 @@ case "$SECONDS_PER_TARGET" in
 esac
 
 CXX=${CXX:-clang++}
-TARGETS=${FUZZ_TARGETS:-"fuzz_bytes_reader fuzz_node_update_json fuzz_round_trip fuzz_diff_operations"}
+JOBS=${JOBS:-2}
+if [ -z "${FUZZ_TARGETS:-}" ]; then
+    FUZZ_TARGETS=$(for src in fuzz/*.cpp; do basename "$src" .cpp; done)
+fi
+TARGETS=$FUZZ_TARGETS
 OUT=$ROOT/build/fuzz
 
 # -fsized-deallocation: the core's tables return memory with the sized form
@@ -44,7 +51,8 @@ write_build_file() {
         echo "  deps = gcc"
         echo "rule link"
         echo "  command = \$cxx \$cflags -fsanitize=fuzzer \$in -o \$out"
-        for src in src/diff/*.cpp src/node_update/*.cpp src/bytes/*.cpp; do
+        for src in $(compgen -G 'src/common/*.cpp'; compgen -G 'src/diff/*.cpp'
+            compgen -G 'src/node_update/*.cpp'; compgen -G 'src/bytes/*.cpp'); do
             obj="obj/${src%.cpp}.o"
             core_objects+=("$obj")
             echo "build $obj: cxx $ROOT/$src"
@@ -69,12 +77,20 @@ run_target() {
     local dict_args=() max_len=8192
     rm -rf "$work"
     mkdir -p "$work" "$artifacts" "$OUT/logs"
-    cp "$ROOT/fuzz/corpus/$target/"* "$work/"
+    if [ -d "$ROOT/fuzz/corpus/$target" ]; then
+        cp "$ROOT/fuzz/corpus/$target/"* "$work/"
+    fi
+    # The round trip's seeds are written at run time from the format's examples.
+    if [ "$target" = fuzz_round_trip ]; then
+        python3 "$ROOT/fuzz/make_seeds.py" "$work"
+    fi
+    if [ -f "$ROOT/fuzz/$target.dict" ]; then
+        dict_args=(-dict="$ROOT/fuzz/$target.dict")
+    fi
     case "$target" in
-        fuzz_node_update_json | fuzz_round_trip)
-            dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
-        # A few hundred operations per input, each checked against a reference.
-        fuzz_diff_operations) max_len=2048 ;;
+        fuzz_round_trip) dict_args=(-dict="$ROOT/fuzz/node_update_json.dict") ;;
+        # Up to a thousand table operations per input, each checked against std::map.
+        fuzz_flat_table) max_len=2048 ;;
     esac
     log "fuzzing $target for ${SECONDS_PER_TARGET}s"
     local status=0
@@ -97,15 +113,29 @@ run_target() {
 
 log "building fuzz targets with $CXX"
 write_build_file
-if ! ninja -j2 -C "$OUT" >"$OUT/build.log" 2>&1; then
+if ! ninja -j"$JOBS" -C "$OUT" >"$OUT/build.log" 2>&1; then
     cat "$OUT/build.log" >&2
     exit 1
 fi
 [ "$SECONDS_PER_TARGET" = 0 ] && exit 0
 
+# JOBS campaigns at a time, each on a core of its own for its full time.
 failed=()
+running=()
+wait_for_one() {
+    local target=${running[0]}
+    running=("${running[@]:1}")
+    wait "${pids[$target]}" || failed+=("$target")
+}
+declare -A pids
 for target in $TARGETS; do
-    run_target "$target" || failed+=("$target")
+    [ ${#running[@]} -ge "$JOBS" ] && wait_for_one
+    run_target "$target" &
+    pids[$target]=$!
+    running+=("$target")
+done
+while [ ${#running[@]} -gt 0 ]; do
+    wait_for_one
 done
 if [ ${#failed[@]} -gt 0 ]; then
     echo "fuzzing found problems in: ${failed[*]}" >&2

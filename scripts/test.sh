@@ -1,53 +1,122 @@
 #!/usr/bin/env bash
-# Runs every test: the C++ core tests, the Python tests against the installed
-# module, and the same again under AddressSanitizer and UndefinedBehaviorSanitizer.
+# Runs the tests. Each configuration is compiled once, in one CMake tree under
+# build/ that holds the C++ tests, the module and the test-only panic module;
+# pip installs the module from that tree into the configuration's venv.
 #
-#   scripts/test.sh              everything
-#   scripts/test.sh --fast       C++ tests, Python tests on 3.12 and the type checks
-#   scripts/test.sh --sanitize   only the sanitizer mode
-#   scripts/test.sh --sdist      only the test of the source distribution
+#   scripts/test.sh              everything (what CI runs)
+#   scripts/test.sh --fast       format check, C++ tests, Python tests on 3.12, type stubs
+#   scripts/test.sh --3.13       the Python tests on CPython 3.13
+#   scripts/test.sh --sdist      the source distribution, installed the way a user would
+#   scripts/test.sh --sanitize   C++ and Python tests under AddressSanitizer and UBSan
+#   scripts/test.sh --fuzz       each fuzz target for a minute
 #
-#   scripts/test.sh --fuzz       only the fuzzers (60 s per target)
-#
-# "Everything" is: the fast set, the Python tests on CPython 3.13, the test of
-# the source distribution in a fresh environment, the sanitizer mode, a
-# memcheck run under valgrind, and each fuzzer for a minute.
+# "Everything" is all of these in that order plus a memcheck run under
+# valgrind. Every mode works on its own from a fresh clone. It needs pyenv's
+# CPython 3.12 and 3.13, the network (PyPI, and Debian's archive when system
+# packages are missing) and root for apt-get. Prints the time of each stage
+# and, at the end, a table of them.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 MODE=${1:-all}
 JOBS=${JOBS:-2}
+export JOBS
 
-run_cpp_tests() {
-    local build=$1
+# --- stage timing ---------------------------------------------------------
+
+STAGE_NAMES=()
+STAGE_WALL=()
+STAGE_CPU=()
+CURRENT_STAGE=
+
+# Sets CHILDREN_CPU to the CPU seconds (user + system) of every finished child
+# of this shell. `times` must run in this shell, not a subshell, to see them.
+CHILDREN_CPU=0
+read_children_cpu() {
+    times >"$ROOT/build/.times"
+    CHILDREN_CPU=$(awk 'NR == 2 {
+        n = split($0, t, /[ms ]+/); s = 0
+        for (i = 1; i + 1 <= n; i += 2) s += t[i] * 60 + t[i + 1]
+        printf "%.1f", s }' "$ROOT/build/.times")
+}
+
+# stage NAME COMMAND...: runs the command and records its wall and CPU time.
+stage() {
+    local name=$1 start cpu_start
     shift
-    log "C++ core tests ($build)"
-    cmake -S . -B "$build" -G Ninja -DTAVRO_BUILD_TESTS=ON "$@" >/dev/null
-    ninja -j"$JOBS" -C "$build" core_tests >/dev/null
-    "$build/core_tests" --gtest_brief=1
+    CURRENT_STAGE=$name
+    log "$name"
+    start=$(date +%s.%N)
+    read_children_cpu
+    cpu_start=$CHILDREN_CPU
+    "$@"
+    local wall cpu
+    wall=$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
+    read_children_cpu
+    cpu=$(awk -v a="$cpu_start" -v b="$CHILDREN_CPU" 'BEGIN { printf "%.1f", b - a }')
+    STAGE_NAMES+=("$name")
+    STAGE_WALL+=("$wall")
+    STAGE_CPU+=("$cpu")
+    CURRENT_STAGE=
+    printf -- '-- %s: %ss wall, %ss CPU\n' "$name" "$wall" "$cpu"
+}
+
+print_stage_table() {
+    local i total_wall=0 total_cpu=0
+    printf '\n%-34s %9s %9s\n' "stage" "wall s" "CPU s"
+    for i in "${!STAGE_NAMES[@]}"; do
+        printf '%-34s %9s %9s\n' "${STAGE_NAMES[$i]}" "${STAGE_WALL[$i]}" "${STAGE_CPU[$i]}"
+        total_wall=$(awk -v a="$total_wall" -v b="${STAGE_WALL[$i]}" 'BEGIN { print a + b }')
+        total_cpu=$(awk -v a="$total_cpu" -v b="${STAGE_CPU[$i]}" 'BEGIN { print a + b }')
+    done
+    printf '%-34s %9.1f %9.1f\n' "total" "$total_wall" "$total_cpu"
+}
+
+on_exit() {
+    local status=$?
+    if [ "$status" != 0 ] && [ ${#STAGE_NAMES[@]} -gt 0 ]; then
+        print_stage_table
+    fi
+    if [ "$status" != 0 ] && [ -n "$CURRENT_STAGE" ]; then
+        echo "FAILED in stage: $CURRENT_STAGE" >&2
+    fi
+}
+trap on_exit EXIT
+
+# --- the stages -----------------------------------------------------------
+
+check_format() {
+    "$1/bin/python" -m pip install -q clang-format==19.1.7 ruff==0.17.6
+    git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 'fuzz/*.hpp' \
+        'bench/*.cpp' | xargs "$1/bin/clang-format" --dry-run --Werror
+    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" format --check --quiet
+    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" check --quiet
+    echo "C++ and Python code formatted and linted"
+}
+
+# build_tree VENV BUILD_DIR [pip args...]: compiles one configuration in
+# BUILD_DIR with warnings as errors (the module, the panic module in
+# BUILD_DIR/panic_module, and whatever the extra -Ccmake.define options add)
+# and installs the module into VENV.
+build_tree() {
+    local venv=$1 build=$2
+    shift 2
+    install_module "$venv" -Cbuild-dir="$build" \
+        -Ccmake.define.TAVRO_WARNINGS_AS_ERRORS=ON \
+        -Ccmake.define.TAVRO_BUILD_PANIC_MODULE=ON "$@"
 }
 
 run_python_tests() {
-    local venv=$1 panic_build=$2
+    local venv=$1 build=$2
     shift 2
-    log "Python tests ($venv)"
-    TAVRO_PANIC_MODULE_DIR="$ROOT/$panic_build" "$@" "$venv/bin/python" -m pytest -q tests/python
-}
-
-check_format() {
-    log "format check"
-    "$1/bin/python" -m pip install -q clang-format==19.1.7 ruff==0.17.6
-    git ls-files -- 'src/*.cpp' 'src/*.hpp' 'tests/*.cpp' 'tests/*.hpp' 'fuzz/*.cpp' 'bench/*.cpp' |
-        xargs "$1/bin/clang-format" --dry-run --Werror
-    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" format --check --quiet
-    git ls-files -- '*.py' '*.pyi' | xargs "$1/bin/ruff" check --quiet
+    TAVRO_PANIC_MODULE_DIR="$ROOT/$build/panic_module" "$@" \
+        "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
 }
 
 # The stubs match the module (stubtest), typed code using them passes
 # `mypy --strict`, and each call marked "# E:" in misuse.py is rejected.
 check_types() {
     local venv=$1
-    log "type stubs ($venv)"
     "$venv/bin/python" -m pip install -q mypy
     (
         cd tests/typing
@@ -64,82 +133,106 @@ check_types() {
     )
 }
 
-python_version_mode() {
-    local version=$1 venv=.venv-$1
-    make_venv "$venv" "$version"
-    install_module "$venv" -Cbuild-dir="build/py$version-{wheel_tag}"
-    build_panic_module "$venv" "build/panic-$version"
-    run_python_tests "$venv" "build/panic-$version"
-}
-
-# Builds the source distribution, installs it into a new environment the way a
-# user would (build isolation, dependencies from the index) and runs the test
-# suite that it carries against the installed module.
-sdist_mode() {
-    log "source distribution"
-    rm -rf build/sdist
-    mkdir -p build/sdist
-    .venv/bin/python -m pip install -q build
-    .venv/bin/python -m build --sdist -o build/sdist . >/dev/null
-    local archive
-    archive=$(ls build/sdist/tavro_api-*.tar.gz)
-    tar -xzf "$archive" -C build/sdist
-    "$(python_for 3.12)" -m venv build/sdist/venv
-    build/sdist/venv/bin/python -m pip install -q --upgrade pip
-    build/sdist/venv/bin/python -m pip install -q "$archive[test]" cmake ninja
-    local src
-    src=$(ls -d build/sdist/tavro_api-*/)
-    (
-        cd "$src"
-        cmake -S . -B build/panic -G Ninja -DTAVRO_BUILD_PANIC_MODULE=ON \
-            -DPython_EXECUTABLE="$ROOT/build/sdist/venv/bin/python" >/dev/null
-        ninja -C build/panic _tavro_panic >/dev/null
-        log "Python tests (installed from $(basename "$archive"))"
-        TAVRO_PANIC_MODULE_DIR="$PWD/build/panic" "$ROOT/build/sdist/venv/bin/python" -m pytest -q tests/python
-    )
-}
-
-normal_mode() {
-    run_cpp_tests build/cpp
+venv_and_format() {
     make_venv .venv 3.12
     check_format .venv
-    install_module .venv
-    build_panic_module .venv build/panic
-    run_python_tests .venv build/panic
-    check_types .venv
+}
+
+fast_mode() {
+    stage "3.12 venv, format check" venv_and_format
+    stage "build 3.12 (tests, module, panic)" \
+        build_tree .venv build/dev -Ccmake.define.TAVRO_BUILD_TESTS=ON
+    stage "C++ tests" build/dev/core_tests --gtest_brief=1
+    stage "pytest 3.12" run_python_tests .venv build/dev
+    stage "type stubs (stubtest, mypy)" check_types .venv
+}
+
+# The core is the same for every interpreter and its C++ tests ran above:
+# this tree builds only the module and the panic module.
+build_313() {
+    make_venv .venv-3.13 3.13
+    build_tree .venv-3.13 build/py3.13
+}
+
+python313_mode() {
+    stage "3.13 venv, build (module, panic)" build_313
+    stage "pytest 3.13" run_python_tests .venv-3.13 build/py3.13
+}
+
+# Builds the source distribution, installs it into a new venv the way a user
+# would (build isolation, the build tools from the index), then imports the
+# module from outside the checkout and runs the example. CXXFLAGS adds a
+# warning this code does trigger: the install fails if -Werror reaches it.
+sdist_test() {
+    local python archive site
+    python=$(python_for 3.12)
+    rm -rf build/sdist
+    mkdir -p build/sdist
+    "$python" -m venv build/sdist/tools
+    build/sdist/tools/bin/python -m pip install -q build
+    build/sdist/tools/bin/python -m build --sdist -o build/sdist . >build/sdist/build.log 2>&1 ||
+        { cat build/sdist/build.log >&2; return 1; }
+    archive=$(ls build/sdist/tavro_api-*.tar.gz)
+    echo "built $(basename "$archive") ($(tar -tzf "$archive" | wc -l) files)"
+    "$python" -m venv build/sdist/venv
+    CMAKE_BUILD_PARALLEL_LEVEL=$JOBS CXXFLAGS="-Wall -Wextra -Wpadded" \
+        build/sdist/venv/bin/python -m pip install -q "$archive"
+    (
+        cd build/sdist
+        venv/bin/python -c 'import tavro_api, sys; print("imported", tavro_api.__file__)'
+        venv/bin/python "$ROOT/examples/example.py" >example.out
+        tail -n 1 example.out
+    )
+    site=$(build/sdist/venv/bin/python -c 'import sysconfig; print(sysconfig.get_path("purelib"))')
+    [ -f "$site/tavro_api-stubs/__init__.pyi" ] || {
+        echo "the stub package is missing from the install" >&2
+        return 1
+    }
+    echo "stub package installed"
+}
+
+build_asan() {
+    make_venv .venv-asan 3.12
+    build_tree .venv-asan build/asan \
+        -Ccmake.define.TAVRO_BUILD_TESTS=ON -Ccmake.define.TAVRO_SANITIZE=ON
 }
 
 sanitize_mode() {
-    run_cpp_tests build/cpp-asan -DTAVRO_SANITIZE=ON
-    make_venv .venv-asan 3.12
-    install_module .venv-asan -Ccmake.define.TAVRO_SANITIZE=ON -Cbuild-dir=build/asan-{wheel_tag}
-    build_panic_module .venv-asan build/panic-asan -DTAVRO_SANITIZE=ON
+    stage "ASan+UBSan venv, build (-O1)" build_asan
+    stage "C++ tests (ASan+UBSan)" build/asan/core_tests --gtest_brief=1
     local runtime
     runtime="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)"
     # The interpreter itself is not instrumented and keeps memory until exit,
     # so leak detection is off; every invalid access still aborts the run.
-    run_python_tests .venv-asan build/panic-asan env LD_PRELOAD="$runtime" \
+    stage "pytest 3.12 (ASan+UBSan)" run_python_tests .venv-asan build/asan \
+        env LD_PRELOAD="$runtime" \
         ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
         UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         PYTHONMALLOC=malloc HYPOTHESIS_PROFILE=sanitize
 }
 
-ensure_system_packages
+fuzz_mode() {
+    stage "fuzz targets build" bash scripts/fuzz.sh 0
+    stage "fuzzing (60 s per target)" bash scripts/fuzz.sh 60
+}
+
+mkdir -p build
+stage "system packages" ensure_system_packages
 case "$MODE" in
     all)
-        normal_mode
-        python_version_mode 3.13
-        sdist_mode
+        fast_mode
+        python313_mode
+        stage "sdist install and smoke test" sdist_test
         sanitize_mode
-        log "valgrind memcheck"
-        bash scripts/valgrind_check.sh
-        log "fuzzing"
-        bash scripts/fuzz.sh 60
+        stage "valgrind memcheck" env VENV=.venv bash scripts/valgrind_check.sh
+        fuzz_mode
         ;;
-    --fast) normal_mode ;;
+    --fast) fast_mode ;;
+    --3.13) python313_mode ;;
+    --sdist) stage "sdist install and smoke test" sdist_test ;;
     --sanitize) sanitize_mode ;;
-    --sdist) sdist_mode ;;
-    --fuzz) bash scripts/fuzz.sh 60 ;;
-    *) echo "usage: $0 [--fast|--sanitize|--sdist|--fuzz]" >&2; exit 2 ;;
+    --fuzz) fuzz_mode ;;
+    *) echo "usage: $0 [--fast|--3.13|--sdist|--sanitize|--fuzz]" >&2; exit 2 ;;
 esac
+print_stage_table
 log "all tests passed"

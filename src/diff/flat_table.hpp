@@ -19,6 +19,15 @@
 // safe; inserting into the walked table may rehash and invalidate iterators.
 // clear() releases the block, leaving the table as if newly made.
 //
+// Flooding: the hash's keys are public, so ids can be crafted whose home
+// positions pile up in one stretch, making every probe walk past all of them.
+// Each probe counts its 16-slot windows; one probe past FloodLimits::
+// kMaxWindows, or long probes far more frequent than in any benign table,
+// move the table for good (until clear()) into an ordered mode: a balanced
+// tree keyed by Less (for ids, byte order), O(log n) per operation whoever
+// chose the keys. Its walk order is key order, so it too depends on the
+// history alone. Lookups through a const table never switch it.
+//
 // Rehashing copies const keys (entries are std::pair<const K, V>) and moves
 // values. Allocation failures and impossible sizes throw (std::bad_alloc,
 // std::length_error) as the standard containers do; nothing else throws.
@@ -29,6 +38,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <new>
 #include <stdexcept>
 #include <type_traits>
@@ -41,10 +51,14 @@ namespace tavro {
 namespace flat_table_detail {
 
 struct Header {
-    std::size_t size;
+    std::uint32_t size;
+    // 0 marks the ordered mode: the block is then an OrderedBlock.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
+    // Inserts that probed more than kLongWindows windows, less one per
+    // tombstone left by an erase, since this block was made.
+    std::uint32_t long_probes;
 };
 static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
 
@@ -73,16 +87,50 @@ constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
 }
 
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
+// Where a lookup that passed the probe bound ends.
+inline constexpr std::size_t kFlooded = kNotFound - 1;
+
+// When a table stops trusting the hash. Benign tables at 7/8 load peak at
+// 38-52 windows for 1e5-1e7 keys and probe past 16 windows on about 2e-4 of
+// their inserts; ids crafted against the hash exceed either by far.
+struct FloodLimits {
+    // One probe (insert or lookup) past this many windows switches at once.
+    static constexpr std::uint32_t kMaxWindows = 128;
+    // Probes longer than this count as long...
+    static constexpr std::uint32_t kLongWindows = 16;
+    // ...and more than kLongAllowance + size / kLongShare of them switch.
+    static constexpr std::uint32_t kLongAllowance = 64;
+    static constexpr std::uint32_t kLongShare = 64;
+};
+
+// What a probe is for: a lookup, an insert (the key's slot, else the first
+// free slot on its path), or placing a key known to be absent.
+enum class ProbeFor { kFind, kInsert, kPlace };
+
+struct ProbeResult {
+    std::size_t slot;
+    bool found;
+    std::uint32_t windows;
+};
 
 }  // namespace flat_table_detail
 
 // `Slots` says what a slot holds: key_type, value_type (the stored entry),
-// kKeysOnly (entries may not be modified through iterators), key(entry) and
-// same_value(a, b) (entries with equal keys compare equal).
-template <class Slots, class Hash, class Eq>
+// kKeysOnly (entries may not be modified through iterators), key(entry),
+// same_value(a, b) (entries with equal keys compare equal) and Tree<Less>
+// (the ordered container of the same entries).
+template <class Slots, class Hash, class Eq, class Less,
+          class Limits = flat_table_detail::FloodLimits>
 class FlatTable {
     using Header = flat_table_detail::Header;
     using Ctrl = flat_table_detail::Ctrl;
+    using ProbeFor = flat_table_detail::ProbeFor;
+    using ProbeResult = flat_table_detail::ProbeResult;
+    using Tree = typename Slots::template Tree<Less>;
+
+    struct OrderedBlock : Header {
+        Tree tree;
+    };
 
   public:
     using key_type = typename Slots::key_type;
@@ -93,11 +141,16 @@ class FlatTable {
 
     static_assert(std::is_nothrow_move_constructible_v<value_type>,
                   "rehashing moves entries and must not fail halfway");
+    static_assert(std::is_trivially_copyable_v<key_type>,
+                  "a moved-from entry keeps its key, so a failed move can be undone");
     static_assert(alignof(value_type) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     static_assert(sizeof(value_type) <= (std::size_t{1} << 24), "block sizes must not overflow");
 
     template <class Entry>
     class Iterator {
+        using Node = std::conditional_t<std::is_const_v<Entry>, typename Tree::const_iterator,
+                                        typename Tree::iterator>;
+
       public:
         using iterator_category = std::forward_iterator_tag;
         using value_type = std::remove_const_t<Entry>;
@@ -110,12 +163,20 @@ class FlatTable {
         template <class Other, class = std::enable_if_t<std::is_same_v<const Other, Entry> &&
                                                         !std::is_same_v<Other, Entry>>>
         Iterator(const Iterator<Other>& other) noexcept
-            : ctrl_(other.ctrl_), entry_(other.entry_), ctrl_end_(other.ctrl_end_) {}
+            : ctrl_(other.ctrl_),
+              entry_(other.entry_),
+              ctrl_end_(other.ctrl_end_),
+              node_(other.node_),
+              tree_(other.tree_) {}
 
         reference operator*() const noexcept { return *entry_; }
         pointer operator->() const noexcept { return entry_; }
 
         Iterator& operator++() noexcept {
+            if (tree_ != nullptr) [[unlikely]] {
+                *this = Iterator(++node_, tree_);
+                return *this;
+            }
             do {
                 ++ctrl_;
                 ++entry_;
@@ -142,10 +203,20 @@ class FlatTable {
 
         Iterator(const Ctrl* ctrl, Entry* entry, const Ctrl* ctrl_end) noexcept
             : ctrl_(ctrl), entry_(entry), ctrl_end_(ctrl_end) {}
+        Iterator(Node node, const Tree* tree) noexcept {
+            if (node != tree->end()) {
+                entry_ = &*node;
+                node_ = node;
+                tree_ = tree;
+            }
+        }
 
         const Ctrl* ctrl_ = nullptr;
         Entry* entry_ = nullptr;
         const Ctrl* ctrl_end_ = nullptr;
+        // Ordered mode only.
+        Node node_{};
+        const Tree* tree_ = nullptr;
     };
 
     using iterator = Iterator<std::conditional_t<Slots::kKeysOnly, const value_type, value_type>>;
@@ -185,35 +256,77 @@ class FlatTable {
 
     size_type size() const noexcept { return block_ != nullptr ? block_->size : 0; }
     bool empty() const noexcept { return size() == 0; }
-    // Slots in the current block (0 when the table owns none).
+    // Slots in the current block (0 when the table owns none, or is ordered).
     size_type capacity() const noexcept { return block_ != nullptr ? block_->capacity : 0; }
+    bool is_ordered() const noexcept { return block_ != nullptr && block_->capacity == 0; }
 
-    iterator begin() noexcept { return at<iterator>(first_full()); }
+    iterator begin() noexcept {
+        return is_ordered() ? iterator(tree().begin(), &tree()) : at<iterator>(first_full());
+    }
     iterator end() noexcept { return iterator(); }
-    const_iterator begin() const noexcept { return at<const_iterator>(first_full()); }
+    const_iterator begin() const noexcept {
+        return is_ordered() ? const_iterator(tree().begin(), &tree())
+                            : at<const_iterator>(first_full());
+    }
     const_iterator end() const noexcept { return const_iterator(); }
     const_iterator cbegin() const noexcept { return begin(); }
     const_iterator cend() const noexcept { return end(); }
 
-    iterator find(const key_type& key) noexcept { return at<iterator>(index_of(key)); }
+    // Lookups through a non-const table may move a flooded table into the
+    // ordered mode; through a const one they never change it.
+    iterator find(const key_type& key) {
+        if (block_ == nullptr) {
+            return end();
+        }
+        if (!ordered(block_)) [[likely]] {
+            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+            if (slot != flat_table_detail::kFlooded) [[likely]] {
+                return at<iterator>(slot);
+            }
+            to_ordered();
+        }
+        return iterator(tree().find(key), &tree());
+    }
     const_iterator find(const key_type& key) const noexcept {
-        return at<const_iterator>(index_of(key));
+        if (block_ == nullptr) {
+            return end();
+        }
+        if (ordered(block_)) [[unlikely]] {
+            return const_iterator(tree().find(key), &tree());
+        }
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        return at<const_iterator>(slot == flat_table_detail::kFlooded ? flat_table_detail::kNotFound
+                                                                      : slot);
     }
-    bool contains(const key_type& key) const noexcept {
-        return index_of(key) != flat_table_detail::kNotFound;
-    }
+    bool contains(const key_type& key) { return find(key) != end(); }
+    bool contains(const key_type& key) const noexcept { return find(key) != end(); }
     size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
 
-    size_type erase(const key_type& key) noexcept {
-        const std::size_t index = index_of(key);
-        if (index == flat_table_detail::kNotFound) {
+    size_type erase(const key_type& key) {
+        if (block_ == nullptr) {
             return 0;
         }
-        erase_at(index);
-        return 1;
+        if (!ordered(block_)) [[likely]] {
+            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+            if (slot != flat_table_detail::kFlooded) [[likely]] {
+                if (slot == flat_table_detail::kNotFound) {
+                    return 0;
+                }
+                erase_at(slot);
+                return 1;
+            }
+            to_ordered();
+        }
+        const size_type erased = tree().erase(key);
+        block_->size -= static_cast<std::uint32_t>(erased);
+        return erased;
     }
     // Returns the entry after `position`; no other entry moves.
     iterator erase(const_iterator position) noexcept {
+        if (position.tree_ != nullptr) {
+            --block_->size;
+            return iterator(tree().erase(position.node_), &tree());
+        }
         const auto index = static_cast<std::size_t>(position.entry_ - slots_of(block_));
         iterator next = at<iterator>(index);
         ++next;
@@ -221,27 +334,26 @@ class FlatTable {
         return next;
     }
 
-    // Drops every entry and the block.
+    // Drops every entry and the block; the table is flat again.
     void clear() noexcept { release(); }
 
     // Makes room for `count` entries in all, so that inserting up to that many
-    // does not rehash.
+    // does not rehash (an ordered table has room for any count).
     void reserve(size_type count) {
-        if (count <= size() + (block_ != nullptr ? block_->growth_left : 0)) {
+        if (is_ordered() || count <= size() + (block_ != nullptr ? block_->growth_left : 0)) {
             return;
         }
         rehash_into(capacity_for(count));
     }
 
-    // Content equality, whatever the layout or history of either table.
+    // Content equality, whatever the mode, layout or history of either table.
     friend bool operator==(const FlatTable& a, const FlatTable& b) {
         if (a.size() != b.size()) {
             return false;
         }
         for (const value_type& entry : a) {
-            const std::size_t index = b.index_of(Slots::key(entry));
-            if (index == flat_table_detail::kNotFound ||
-                !Slots::same_value(entry, slots_of(b.block_)[index])) {
+            const const_iterator found = b.find(Slots::key(entry));
+            if (found == b.end() || !Slots::same_value(entry, *found)) {
                 return false;
             }
         }
@@ -256,24 +368,89 @@ class FlatTable {
     std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
-            const auto [slot, found] = find_for_insert(block_, key, hash);
-            if (found) {
-                return {at<iterator>(slot), false};
+            if (ordered(block_)) [[unlikely]] {
+                return emplace_ordered(key, std::forward<Args>(args)...);
             }
-            if (slot != flat_table_detail::kNotFound &&
-                (block_->growth_left > 0 || ctrl_of(block_)[slot] == flat_table_detail::kDeleted)) {
-                ::new (static_cast<void*>(slots_of(block_) + slot))
+            const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
+            if (probe.windows > Limits::kLongWindows && is_flooded(block_, probe)) [[unlikely]] {
+                to_ordered();
+                return emplace_ordered(key, std::forward<Args>(args)...);
+            }
+            if (probe.found) {
+                return {at<iterator>(probe.slot), false};
+            }
+            if (probe.slot != flat_table_detail::kNotFound &&
+                (block_->growth_left > 0 ||
+                 ctrl_of(block_)[probe.slot] == flat_table_detail::kDeleted)) {
+                ::new (static_cast<void*>(slots_of(block_) + probe.slot))
                     value_type(std::forward<Args>(args)...);
-                occupy(block_, slot, flat_table_detail::h2_of(hash));
-                return {at<iterator>(slot), true};
+                occupy(block_, probe.slot, flat_table_detail::h2_of(hash));
+                return {at<iterator>(probe.slot), true};
             }
         }
-        const std::size_t slot =
-            rehash_with_new_entry(next_capacity(), hash, std::forward<Args>(args)...);
-        return {at<iterator>(slot), true};
+        return rehash_with_new_entry(next_capacity(), hash, std::forward<Args>(args)...);
     }
 
   private:
+    static bool ordered(const Header* block) noexcept { return block->capacity == 0; }
+
+    Tree& tree() const noexcept { return static_cast<OrderedBlock*>(block_)->tree; }
+
+    template <class... Args>
+    [[gnu::noinline]] std::pair<iterator, bool> emplace_ordered(const key_type& key,
+                                                                Args&&... args) {
+        Tree& entries = tree();
+        auto position = entries.lower_bound(key);
+        if (position != entries.end() && !entries.key_comp()(key, Slots::key(*position))) {
+            return {iterator(position, &entries), false};
+        }
+        if (block_->size == UINT32_MAX) {
+            throw std::length_error("hash table: too many entries");
+        }
+        position = entries.emplace_hint(position, std::forward<Args>(args)...);
+        ++block_->size;
+        return {iterator(position, &entries), true};
+    }
+
+    // Counts a long insert probe; true when the block is flooded: this probe
+    // went past the bound, or long probes are far more frequent than benign.
+    static bool is_flooded(Header* block, const ProbeResult& probe) noexcept {
+        ++block->long_probes;
+        return probe.windows > Limits::kMaxWindows ||
+               block->long_probes > Limits::kLongAllowance + block->size / Limits::kLongShare;
+    }
+
+    // Moves every entry of the flat block into a new ordered block. If the
+    // tree cannot get its memory, the entries go back and the table is as it
+    // was.
+    [[gnu::noinline, gnu::cold]] void to_ordered() {
+        Header* flat = block_;
+        auto* ordered = new OrderedBlock{{flat->size, 0, 0, 0}, Tree()};
+        const Ctrl* ctrl = ctrl_of(flat);
+        value_type* slots = slots_of(flat);
+        std::size_t i = 0;
+        try {
+            for (; i < flat->capacity; ++i) {
+                if (ctrl[i] >= 0) {
+                    ordered->tree.emplace_hint(ordered->tree.end(), std::move(slots[i]));
+                }
+            }
+        } catch (...) {
+            for (std::size_t j = 0; j < i; ++j) {
+                if (ctrl[j] >= 0) {
+                    auto node = ordered->tree.find(Slots::key(slots[j]));
+                    slots[j].~value_type();
+                    ::new (static_cast<void*>(slots + j)) value_type(std::move(*node));
+                }
+            }
+            delete ordered;
+            throw;
+        }
+        destroy_entries(flat);
+        deallocate(flat);
+        block_ = ordered;
+    }
+
     static Ctrl* ctrl_of(Header* block) noexcept {
         return reinterpret_cast<Ctrl*>(reinterpret_cast<unsigned char*>(block) + sizeof(Header));
     }
@@ -339,7 +516,7 @@ class FlatTable {
         using namespace flat_table_detail;
         Header* block = ::new (::operator new(block_bytes(capacity)))
             Header{0, static_cast<std::uint32_t>(capacity),
-                   static_cast<std::uint32_t>(max_load(capacity))};
+                   static_cast<std::uint32_t>(max_load(capacity)), 0};
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
@@ -368,11 +545,16 @@ class FlatTable {
     }
 
     void release() noexcept {
-        if (block_ != nullptr) {
+        if (block_ == nullptr) {
+            return;
+        }
+        if (is_ordered()) {
+            delete static_cast<OrderedBlock*>(block_);
+        } else {
             destroy_entries(block_);
             deallocate(block_);
-            block_ = nullptr;
         }
+        block_ = nullptr;
     }
 
     static void set_ctrl(Header* block, std::size_t index, Ctrl value) noexcept {
@@ -396,123 +578,76 @@ class FlatTable {
         return static_cast<std::uint64_t>(hash_(key));
     }
 
-    std::size_t index_of(const key_type& key) const noexcept {
-        return block_ != nullptr ? find_index(block_, key, hash_of(key))
-                                 : flat_table_detail::kNotFound;
-    }
-
-    std::size_t find_index(Header* block, const key_type& key, std::uint64_t hash) const noexcept {
+    // The one probe loop. From the key's home position, window by window
+    // (wrapping), until a window holds an empty slot (there always is one) or
+    // the probe passes kMaxWindows; a table of one group is one window.
+    //   kFind: the key's slot, else kNotFound (kFlooded past the bound).
+    //   kInsert: the key's slot, else the first free slot on its path.
+    //   kPlace: the first free slot on the path (the key is known absent).
+    template <ProbeFor kMode>
+    ProbeResult probe_for(Header* block, const key_type& key, std::uint64_t hash) const noexcept {
         using namespace flat_table_detail;
         const Ctrl* ctrl = ctrl_of(block);
         const value_type* slots = slots_of(block);
         const Ctrl h2 = h2_of(hash);
         const std::size_t capacity = block->capacity;
         if (is_single_group(capacity)) {
-            for (Mask match = Group(ctrl).match(h2); match != 0; match &= match - 1) {
-                const std::size_t index = lowest_bit(match);
-                if (eq_(Slots::key(slots[index]), key)) {
-                    return index;
-                }
-            }
-            return kNotFound;
-        }
-        // There is always an empty slot, so the probe ends.
-        for (std::size_t window = home_of(hash, capacity);;) {
-            const Group group(ctrl + window);
-            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
-                std::size_t index = window + lowest_bit(match);
-                index -= index >= capacity ? capacity : 0;
-                if (eq_(Slots::key(slots[index]), key)) {
-                    return index;
-                }
-            }
-            if (group.match_empty() != 0) {
-                return kNotFound;
-            }
-            window += kGroupWidth;
-            window -= window >= capacity ? capacity : 0;
-        }
-    }
-
-    // The key's slot (found) or else the first free slot on its probe path,
-    // as find_index and find_free would give, in one pass.
-    std::pair<std::size_t, bool> find_for_insert(Header* block, const key_type& key,
-                                                 std::uint64_t hash) const noexcept {
-        using namespace flat_table_detail;
-        const Ctrl* ctrl = ctrl_of(block);
-        const value_type* slots = slots_of(block);
-        const Ctrl h2 = h2_of(hash);
-        const std::size_t capacity = block->capacity;
-        if (is_single_group(capacity)) {
+            // The whole table is one window: no probe sequence, no bound.
             const Group group(ctrl);
-            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
-                const std::size_t index = lowest_bit(match);
-                if (eq_(Slots::key(slots[index]), key)) {
-                    return {index, true};
+            if constexpr (kMode != ProbeFor::kPlace) {
+                for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                    if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
+                        return {lowest_bit(match), true, 1};
+                    }
                 }
+            }
+            if constexpr (kMode == ProbeFor::kFind) {
+                return {kNotFound, false, 1};
             }
             const Mask free = group.match_free();
-            return {free != 0 ? lowest_bit(free) : kNotFound, false};
+            return {free != 0 ? lowest_bit(free) : kNotFound, false, 1};
         }
+        std::size_t window = home_of(hash, capacity);
         std::size_t first_free = kNotFound;
-        for (std::size_t window = home_of(hash, capacity);;) {
+        for (std::uint32_t windows = 1;; ++windows) {
+            if constexpr (kMode == ProbeFor::kPlace) {
+                // A fresh block being filled: test the first slot by itself,
+                // since a 16-byte load over a control byte just written
+                // waits for that store.
+                if (ctrl[window] == kEmpty) {
+                    return {window, false, windows};
+                }
+            }
             const Group group(ctrl + window);
-            for (Mask match = group.match(h2); match != 0; match &= match - 1) {
-                std::size_t index = window + lowest_bit(match);
-                index -= index >= capacity ? capacity : 0;
-                if (eq_(Slots::key(slots[index]), key)) {
-                    return {index, true};
+            if constexpr (kMode != ProbeFor::kPlace) {
+                for (Mask match = group.match(h2); match != 0; match &= match - 1) {
+                    std::size_t index = window + lowest_bit(match);
+                    index -= index >= capacity ? capacity : 0;
+                    if (eq_(Slots::key(slots[index]), key)) {
+                        return {index, true, windows};
+                    }
                 }
             }
-            if (first_free == kNotFound) {
-                if (const Mask free = group.match_free(); free != 0) {
-                    first_free = window + lowest_bit(free);
-                    first_free -= first_free >= capacity ? capacity : 0;
+            if constexpr (kMode != ProbeFor::kFind) {
+                if (first_free == kNotFound) {
+                    if (const Mask free = group.match_free(); free != 0) {
+                        first_free = window + lowest_bit(free);
+                        first_free -= first_free >= capacity ? capacity : 0;
+                        if constexpr (kMode == ProbeFor::kPlace) {
+                            return {first_free, false, windows};
+                        }
+                    }
                 }
             }
-            if (group.match_empty() != 0) {
-                return {first_free, false};
+            if (group.match_empty() != 0 || windows > Limits::kMaxWindows) {
+                if constexpr (kMode == ProbeFor::kFind) {
+                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
+                }
+                return {first_free, false, windows};
             }
             window += kGroupWidth;
             window -= window >= capacity ? capacity : 0;
         }
-    }
-
-    // First empty or deleted slot on the key's probe path; kNotFound only for
-    // a full single-group table.
-    static std::size_t find_free(Header* block, std::uint64_t hash) noexcept {
-        using namespace flat_table_detail;
-        const Ctrl* ctrl = ctrl_of(block);
-        const std::size_t capacity = block->capacity;
-        if (is_single_group(capacity)) {
-            const Mask free = Group(ctrl).match_free();
-            return free != 0 ? lowest_bit(free) : kNotFound;
-        }
-        for (std::size_t window = home_of(hash, capacity);;) {
-            const Mask free = Group(ctrl + window).match_free();
-            if (free != 0) {
-                const std::size_t index = window + lowest_bit(free);
-                return index >= capacity ? index - capacity : index;
-            }
-            window += kGroupWidth;
-            window -= window >= capacity ? capacity : 0;
-        }
-    }
-
-    // In a table without tombstones (a fresh block), the slot find_free
-    // picks: the first empty one from the home position. Read byte by byte:
-    // a 16-byte load over the control byte the previous move has just
-    // written would wait for that store (growing a table from empty took
-    // 1.6x as long that way).
-    static std::size_t first_empty_from_home(Header* block, std::uint64_t hash) noexcept {
-        using namespace flat_table_detail;
-        const Ctrl* ctrl = ctrl_of(block);
-        const std::size_t capacity = block->capacity;
-        std::size_t index = home_of(hash, capacity);
-        while (ctrl[index] != kEmpty) {
-            index = index + 1 == capacity ? 0 : index + 1;
-        }
-        return index;
     }
 
     // A lookup only walks past a window that holds no empty slot. If every
@@ -543,16 +678,20 @@ class FlatTable {
             ++block_->growth_left;
         } else {
             set_ctrl(block_, index, kDeleted);
+            // Churn at a steady size keeps probing past tombstones; it is not
+            // an attack, so each tombstone forgives one long probe.
+            if (block_->long_probes != 0) {
+                --block_->long_probes;
+            }
         }
     }
 
     // Moves every entry of `from` into `to` (a fresh block, at least as
-    // large) and frees `from`. Within one group positions do not depend on the hash, so
-    // entries keep their slots and nothing is rehashed.
-    void move_entries(Header* from, Header* to) const noexcept {
-        if (from == nullptr) {
-            return;
-        }
+    // large). Within one group positions do not depend on the hash, so
+    // entries keep their slots and nothing is rehashed. If the entries flood
+    // `to`, every entry moved so far goes back (all but the one at `added`,
+    // the new entry that has no slot in `from`) and the result is false.
+    bool move_entries(Header* from, Header* to, std::size_t added) const noexcept {
         const bool keep_slots = flat_table_detail::is_single_group(to->capacity);
         const Ctrl* ctrl = ctrl_of(from);
         value_type* source = slots_of(from);
@@ -564,31 +703,66 @@ class FlatTable {
             std::size_t slot = i;
             Ctrl h2 = ctrl[i];
             if (!keep_slots) {
-                const std::uint64_t hash = hash_of(Slots::key(source[i]));
-                slot = first_empty_from_home(to, hash);
+                const key_type& key = Slots::key(source[i]);
+                const std::uint64_t hash = hash_of(key);
+                const ProbeResult probe = probe_for<ProbeFor::kPlace>(to, key, hash);
+                if (probe.windows > Limits::kLongWindows && is_flooded(to, probe)) [[unlikely]] {
+                    move_back(to, from, added);
+                    return false;
+                }
+                slot = probe.slot;
                 h2 = flat_table_detail::h2_of(hash);
             }
             ::new (static_cast<void*>(target + slot)) value_type(std::move(source[i]));
-            source[i].~value_type();
             occupy(to, slot, h2);
         }
-        deallocate(from);
+        return true;
     }
 
+    // Undoes a partial move_entries: each entry of `to` but the one at
+    // `added` goes back to the slot of `from` that holds its key (a move
+    // leaves keys as they were).
+    void move_back(Header* to, Header* from, std::size_t added) const noexcept {
+        const Ctrl* ctrl = ctrl_of(to);
+        value_type* entries = slots_of(to);
+        for (std::size_t i = 0; i < to->capacity; ++i) {
+            if (ctrl[i] >= 0 && i != added) {
+                const key_type& key = Slots::key(entries[i]);
+                const std::size_t slot = probe_for<ProbeFor::kFind>(from, key, hash_of(key)).slot;
+                value_type* home = slots_of(from) + slot;
+                home->~value_type();
+                ::new (static_cast<void*>(home)) value_type(std::move(entries[i]));
+                entries[i].~value_type();
+            }
+        }
+    }
+
+    // Moves the entries into a block of `capacity` slots, or into the ordered
+    // mode if they flood it.
     void rehash_into(std::size_t capacity) {
         Header* fresh = allocate(capacity);
-        move_entries(block_, fresh);
+        if (block_ != nullptr) {
+            if (!move_entries(block_, fresh, flat_table_detail::kNotFound)) {
+                deallocate(fresh);
+                to_ordered();
+                return;
+            }
+            destroy_entries(block_);
+            deallocate(block_);
+        }
         block_ = fresh;
     }
 
     template <class... Args>
-    std::size_t rehash_with_new_entry(std::size_t capacity, std::uint64_t hash, Args&&... args) {
+    std::pair<iterator, bool> rehash_with_new_entry(std::size_t capacity, std::uint64_t hash,
+                                                    Args&&... args) {
+        using namespace flat_table_detail;
         Header* fresh = allocate(capacity);
         // A single-group table grows only when full; its entries keep their
         // slots, and the new one goes right after them.
-        const std::size_t slot = block_ != nullptr && flat_table_detail::is_single_group(capacity)
+        const std::size_t slot = block_ != nullptr && is_single_group(capacity)
                                      ? block_->capacity
-                                     : find_free(fresh, hash);
+                                     : probe_for<ProbeFor::kPlace>(fresh, {}, hash).slot;
         try {
             ::new (static_cast<void*>(slots_of(fresh) + slot))
                 value_type(std::forward<Args>(args)...);
@@ -596,16 +770,43 @@ class FlatTable {
             deallocate(fresh);
             throw;
         }
-        occupy(fresh, slot, flat_table_detail::h2_of(hash));
-        move_entries(block_, fresh);
+        occupy(fresh, slot, h2_of(hash));
+        if (block_ != nullptr) {
+            if (!move_entries(block_, fresh, slot)) [[unlikely]] {
+                return to_ordered_with(fresh, slot);
+            }
+            destroy_entries(block_);
+            deallocate(block_);
+        }
         block_ = fresh;
-        return slot;
+        return {at<iterator>(slot), true};
+    }
+
+    // The table switches while growing: `fresh` holds only the new entry (at
+    // `slot`), which goes into the ordered table; `fresh` is then freed.
+    [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> to_ordered_with(Header* fresh,
+                                                                           std::size_t slot) {
+        value_type& added = slots_of(fresh)[slot];
+        struct FreeOnExit {
+            value_type& added;
+            Header* fresh;
+            ~FreeOnExit() {
+                added.~value_type();
+                deallocate(fresh);
+            }
+        } free_on_exit{added, fresh};
+        to_ordered();
+        return emplace_ordered(Slots::key(added), std::move(added));
     }
 
     // Same capacity and slot positions as `source`, hence the same walk order.
     static Header* copy_of(Header* source) {
         if (source == nullptr || source->size == 0) {
             return nullptr;
+        }
+        if (source->capacity == 0) {
+            const auto* ordered = static_cast<OrderedBlock*>(source);
+            return new OrderedBlock{{ordered->size, 0, 0, 0}, ordered->tree};
         }
         const std::size_t capacity = source->capacity;
         Header* copy = allocate(capacity);
@@ -626,6 +827,7 @@ class FlatTable {
         }
         copy->size = source->size;
         copy->growth_left = source->growth_left;
+        copy->long_probes = source->long_probes;
         return copy;
     }
 

@@ -5,6 +5,8 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <set>
 #include <tuple>
 #include <utility>
 
@@ -23,6 +25,8 @@ struct MapSlots {
     static bool same_value(const value_type& a, const value_type& b) {
         return a.second == b.second;
     }
+    template <class Less>
+    using Tree = std::map<K, V, Less>;
 };
 
 template <class K>
@@ -32,13 +36,18 @@ struct SetSlots {
     static constexpr bool kKeysOnly = true;
     static const K& key(const value_type& entry) noexcept { return entry; }
     static bool same_value(const value_type&, const value_type&) noexcept { return true; }
+    template <class Less>
+    using Tree = std::set<K, Less>;
 };
 
 }  // namespace flat_table_detail
 
-template <class K, class V, class Hash, class Eq = std::equal_to<K>>
-class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq> {
-    using Base = FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq>;
+// Less orders keys in the ordered mode a flooded table moves into; Limits
+// says when it moves (FloodLimits; tests lower it to reach that mode soon).
+template <class K, class V, class Hash, class Eq = std::equal_to<K>, class Less = std::less<K>,
+          class Limits = flat_table_detail::FloodLimits>
+class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Less, Limits> {
+    using Base = FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Less, Limits>;
 
   public:
     using mapped_type = V;
@@ -78,9 +87,10 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq> {
     V& operator[](const K& key) { return try_emplace(key).first->second; }
 };
 
-template <class K, class Hash, class Eq = std::equal_to<K>>
-class FlatSet : public FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq> {
-    using Base = FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq>;
+template <class K, class Hash, class Eq = std::equal_to<K>, class Less = std::less<K>,
+          class Limits = flat_table_detail::FloodLimits>
+class FlatSet : public FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq, Less, Limits> {
+    using Base = FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq, Less, Limits>;
 
   public:
     using Base::Base;

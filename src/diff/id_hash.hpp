@@ -3,6 +3,8 @@
 // a container depends on nothing but the history of operations on it.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -50,6 +52,34 @@ struct KeyHash;
 template <>
 struct KeyHash<Uuid> {
     std::uint64_t operator()(const Uuid& id) const noexcept { return hash_id(id); }
+};
+
+// Key order of a table in the ordered mode: ids in byte (memcmp) order, the
+// same in every process. Compared as two big-endian halves: a memcmp call
+// per comparison would cost more than the rest of a tree step.
+template <class Id>
+struct KeyOrder;
+
+template <>
+struct KeyOrder<Uuid> {
+    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
+        const std::uint64_t a_high = big_endian_half(a, 0);
+        const std::uint64_t b_high = big_endian_half(b, 0);
+        if (a_high != b_high) {
+            return a_high < b_high;
+        }
+        return big_endian_half(a, 8) < big_endian_half(b, 8);
+    }
+
+  private:
+    static std::uint64_t big_endian_half(const Uuid& id, std::size_t offset) noexcept {
+        std::uint64_t half;
+        std::memcpy(&half, id.bytes.data() + offset, 8);
+        if constexpr (std::endian::native == std::endian::little) {
+            half = __builtin_bswap64(half);
+        }
+        return half;
+    }
 };
 
 }  // namespace tavro

@@ -1,5 +1,5 @@
-// Helpers shared by the C++ tests: readable ids, node updates from JSON, a
-// one-line rendering of a whole diff, and diffs built from a history.
+// Helpers shared by the C++ tests: ids named by a letter, node updates from
+// JSON, a one-line rendering of a whole diff, and diffs built from a history.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,20 +18,11 @@
 
 namespace tavro::testing {
 
-// An id with sixteen distinct bytes from `first` on (so a reversed or shifted
-// copy shows), named by that letter in state(); other ids appear as hex.
+// Sixteen distinct bytes from `first` on, so that a reversed or shifted copy shows.
 inline Uuid id_of(char first) {
     Uuid id;
     for (std::size_t i = 0; i < 16; ++i) {
         id.bytes[i] = static_cast<std::uint8_t>(first + static_cast<char>(i));
-    }
-    return id;
-}
-
-inline Uuid counter_id(std::uint64_t n) {
-    Uuid id;
-    for (std::size_t i = 0; i < 8; ++i) {
-        id.bytes[15 - i] = static_cast<std::uint8_t>(n >> (8 * i));
     }
     return id;
 }
@@ -48,51 +39,32 @@ inline std::string json_of(const NodeUpdate& update) {
     return text;
 }
 
-// The whole diff as sorted words: "Na{json}" a node change, "Da" a deleted
-// node, "Ea:" a pending-edge source and "Eab=w" its edge, "Xa:" and "Xab" the
-// same for deleted edges. Weights keep every bit (NaN payloads as hex).
+// The whole diff as sorted words, ids named by their first byte: "Na{json}"
+// a node change, "Da" a deleted node, "Ea:" a pending-edge source and "Eab=w"
+// its edge, "Xa:" and "Xab" the same for deleted edges.
 inline std::string state(const Diff& d) {
-    const auto name = [](const Uuid& id) {
-        if (id == id_of(static_cast<char>(id.bytes[0]))) {
-            return std::string(1, static_cast<char>(id.bytes[0]));
-        }
-        std::ostringstream hex;
-        hex << '<' << std::hex;
-        for (const std::uint8_t byte : id.bytes) {
-            hex << (byte >> 4) << (byte & 15);
-        }
-        hex << '>';
-        return hex.str();
-    };
-    const auto weight = [](float w) {
-        std::ostringstream out;
-        if (w != w) {
-            out << "nan" << std::hex << std::bit_cast<std::uint32_t>(w);
-        } else {
-            out << std::setprecision(9) << w;
-        }
-        return out.str();
-    };
-    const auto word = [&](char kind, const Uuid& id) {
-        return std::string(1, kind).append(name(id));
-    };
     std::multiset<std::string> words;
+    const auto word = [&](char kind, const Uuid& id, std::string rest) {
+        words.insert(std::string{kind, static_cast<char>(id.bytes[0])} + rest);
+    };
     for (const auto& [id, update] : d.new_or_updated_nodes) {
-        words.insert(word('N', id).append(json_of(update)));
+        word('N', id, json_of(update));
     }
     for (const Uuid& id : d.deleted_nodes) {
-        words.insert(word('D', id));
+        word('D', id, "");
     }
     for (const auto& [source, targets] : d.edges.new_or_updated) {
-        words.insert(word('E', source).append(":"));
+        word('E', source, ":");
         for (const auto& [target, w] : targets) {
-            words.insert(word('E', source).append(name(target)).append("=").append(weight(w)));
+            std::ostringstream weight;
+            weight << static_cast<char>(target.bytes[0]) << '=' << std::setprecision(9) << w;
+            word('E', source, weight.str());
         }
     }
     for (const auto& [source, targets] : d.edges.deleted) {
-        words.insert(word('X', source).append(":"));
+        word('X', source, ":");
         for (const Uuid& target : targets) {
-            words.insert(word('X', source).append(name(target)));
+            word('X', source, std::string(1, static_cast<char>(target.bytes[0])));
         }
     }
     std::string text;
@@ -102,14 +74,10 @@ inline std::string state(const Diff& d) {
     return text;
 }
 
-// Applies operations written like the words of state(): "Na{json}"
-// add_or_update_node, "Da" delete_node, "Eab=w" add_edge (refusals ignored;
-// "Eab=W7fc00001" gives the weight's bits), "Xab" delete_edge, and "clear".
+// Applies operations written like the words of state(): "Na{json}", "Da",
+// "Eab=w" (refusals ignored; "Eab=W7fc00001" gives the weight's bits), "Xab"
+// and "clear".
 inline Diff diff_of(std::string_view operations) {
-    const auto bits_of = [](const std::string& w) {
-        return std::bit_cast<float>(
-            static_cast<std::uint32_t>(std::stoul(w.substr(1), nullptr, 16)));
-    };
     Diff d;
     std::istringstream in{std::string(operations)};
     for (std::string op; in >> op;) {
@@ -122,7 +90,10 @@ inline Diff diff_of(std::string_view operations) {
             d.delete_node(a);
         } else if (op[0] == 'E') {
             const std::string w = op.substr(4);
-            (void)d.add_edge(a, id_of(op[2]), w[0] == 'W' ? bits_of(w) : std::stof(w));
+            (void)d.add_edge(a, id_of(op[2]),
+                             w[0] == 'W' ? std::bit_cast<float>(static_cast<std::uint32_t>(
+                                               std::stoul(w.substr(1), nullptr, 16)))
+                                         : std::stof(w));
         } else {
             d.delete_edge(a, id_of(op[2]));
         }

@@ -1,0 +1,231 @@
+// The node update's JSON text: what the reader accepts and refuses, sizes bit
+// for bit, colours, duplicates, deep nesting, and the writer's exact layout.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "test_support.hpp"
+
+namespace tavro {
+namespace {
+
+using testing::json_of;
+using testing::update_of;
+
+std::string member(const std::string& key, const std::string& value) {
+    // Built by appending: g++ 12 at -O3 warns falsely (-Wrestrict) about
+    // "literal" + std::string, so the long texts below are appended too.
+    std::string text = "{\"";
+    text.append(key).append("\":").append(value).append("}");
+    return text;
+}
+
+// Each text must be accepted (true) or refused (false).
+void expect_accepted(bool accepted, const std::vector<std::string>& texts) {
+    for (const std::string& text : texts) {
+        EXPECT_EQ(read_node_update_json(text).ok(), accepted) << text;
+    }
+}
+
+TEST(NodeUpdateJson, StructureStringsAndLiterals) {
+    const std::string d(1'000'000, '[');
+    const std::string deep = d + std::string(d.size(), ']');
+    expect_accepted(true, {"{}", " \t\r\n{}\n\t ", R"({ "label" : "a" , "size" : 1 })",
+                           R"({"x":1,"x":2,"show_label":1,"show_label":2,"Label":3})",
+                           "{\"x\":" + deep + ",\"red\":1}", R"({"x":[{"a":[1,"s",true,null]}]})",
+                           member("x", "1e400"), "[null,null,null,null,null,null,null]",
+                           // Skipped values follow the grammar only: lone surrogates pass.
+                           R"({"x":["\udc00"]})", R"({"x":"\ud800"})"});
+    expect_accepted(
+        false, {"", "{", "[", "{\"label\"", "{\"label\":", "{\"label\" 1}", "{\"x\":[1 2]}",
+                "{\"label\":\"a\",}", "{\"x\":[1,]}", "{1:2}", "{}x", std::string("{}\0", 3), "x",
+                "{\"x\":True}", "nulL", "\"a\"", "5", "true", "false", " null ", "{\"x\":" + d,
+                "{\"x\":" + deep + "]}", "{\"x\":" + d + "}",
+                // Strings: bad escapes, raw control characters, broken surrogates.
+                R"({"label":"a)", R"({"label":"\x"})", R"({"label":"\u12g4"})",
+                "{\"label\":\"a\nb\"}", "{\"label\":\"\t\"}", R"({"label":"\ud800"})",
+                R"({"label":"\ud800\u0041"})", R"({"label":"\udc00"})", member("label", "5"),
+                member("url", "{}"), member("label", "[\"a\"]"),
+                // The flag takes only the literals.
+                member("showLabel", "1"), member("showLabel", "\"true\""), "{\"showLabel\":fals",
+                // Arrays hold exactly seven fields.
+                "[]", "[null,null,null,null,null,null]", "[null,null,null,null,null,null,]",
+                "[null,null,null,null,null,null,null,null]", "[null null]",
+                "[null,null,null,256,null,null,null]", "[null,\"b\",null,null,null,null,null]"});
+}
+
+TEST(NodeUpdateJson, StringEscapesDecode) {
+    const std::pair<std::string, std::string> rows[] = {
+        {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+        {R"("\u00e9\u00E9")", "\xc3\xa9\xc3\xa9"},
+        {R"("\u20ac\u00A9")", "\xe2\x82\xac\xc2\xa9"},
+        {R"("\ud83d\ude00")", "\xf0\x9f\x98\x80"},
+        {R"("\uDBFF\uDFFF")", "\xf4\x8f\xbf\xbf"},
+        {"\"raw \xc3\xa9 \x7f\"", "raw \xc3\xa9 \x7f"},
+        {R"("\u0061\u0000")", std::string("a\0", 2)},
+        {R"("")", ""}};
+    for (const auto& [json, text] : rows) {
+        EXPECT_EQ(update_of(member("label", json)).label, text) << json;
+    }
+}
+
+TEST(NodeUpdateJson, SizesReadBitForBit) {
+    const std::string tiny = "0." + std::string(58, '0') + "1";
+    const float max = std::numeric_limits<float>::max();
+    const float inf = std::numeric_limits<float>::infinity();
+    // clang-format off
+    const std::pair<std::string, float> rows[] = {
+        {"3", 3.0f}, {"-3", -3.0f}, {"1E2", 100.0f}, {"1e+2", 100.0f}, {"25e-1", 2.5f},
+        {"3.40282356779733e38", max}, {"18446744073709551616", 0x1p64f},
+        {"-9223372036854775808", -0x1p63f}, {"1e39", inf}, {"-1e39", -inf}, {"-0", -0.0f},
+        {"0e5", 0.0f}, {"1e-400", 0.0f}, {"-1e-400", -0.0f}, {"1e-50", 0.0f},
+        // Rounded once, straight to 32 bits: a detour through 64 bits lands on
+        // a midpoint and rounds the other way.
+        {"1152921573326323713", 0x1.000002p60f}, {"7.038531e-26", std::bit_cast<float>(0x15ae43fdu)},
+        // 1e-49 and -1e-49: the leading zeros and the signed two-digit
+        // exponent decide that these are small, not beyond the largest float.
+        {tiny + "e+10", 0.0f}, {"-" + tiny + "E10", -0.0f},
+    };
+    // clang-format on
+    for (const auto& [json, size] : rows) {
+        const auto read = read_node_update_json(member("size", json));
+        ASSERT_TRUE(read.ok() && read.value().size.has_value()) << json;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(*read.value().size),
+                  std::bit_cast<std::uint32_t>(size))
+            << json;
+    }
+    expect_accepted(false, {member("size", "1e400"), member("size", "-1e400"),
+                            member("size", "1" + std::string(400, '0')), member("size", "01"),
+                            member("size", "1."), member("size", "1e+"), member("size", ".5"),
+                            member("size", "+1"), member("size", "NaN"), member("size", "0x10"),
+                            member("size", "\"5\""), member("size", "true"), member("x", "01")});
+}
+
+// A million levels of nesting, or a token of a million characters, read in
+// linear time and without recursion (a quadratic reader would not finish).
+TEST(NodeUpdateJson, HugeInput) {
+    const std::size_t n = 1'000'000;
+    std::string mixed;
+    for (std::size_t i = 0; i < n; ++i) {
+        mixed += i % 2 == 0 ? "[" : "{\"k\":";
+    }
+    mixed += "null";
+    for (std::size_t i = n; i-- > 0;) {
+        mixed += i % 2 == 0 ? "]" : "}";
+    }
+    std::string escapes;
+    for (std::size_t i = 0; i < n; ++i) {
+        escapes += "\\u00e9";
+    }
+    EXPECT_EQ(update_of("{\"x\":" + mixed + ",\"red\":1}").red, 1);
+    EXPECT_EQ(update_of(member("label", "\"" + escapes + "\"")).label->size(), 2 * n);
+    EXPECT_EQ(update_of(member("size", std::string("0.").append(n, '0').append("1"))).size, 0.0f);
+    EXPECT_EQ(update_of(member("size", std::string("1").append(n, '0').append("e-1000000"))).size,
+              1.0f);
+    EXPECT_EQ(update_of(member("size", std::string("1e-").append(n, '9'))).size, 0.0f);
+    EXPECT_EQ(update_of(std::string("{").append(n, ' ').append("\"").append(n, 'k').append(
+                            "\":[],\"red\":1}"))
+                  .red,
+              1);
+    expect_accepted(false, {member("size", std::string("1").append(n, '0')),
+                            member("size", std::string("1e").append(n, '9'))});
+}
+
+// Colours tell integers from floats by the text: "1.0", "1e2" and "-0" are floats.
+TEST(NodeUpdateJson, Colours) {
+    for (const std::string key : {"red", "green", "blue"}) {
+        expect_accepted(true, {member(key, "0"), member(key, "255"), member(key, "null")});
+        expect_accepted(false, {member(key, "256"), member(key, "-1"), member(key, "1.0"),
+                                member(key, "1e2"), member(key, "-0"), member(key, "\"5\""),
+                                member(key, "18446744073709551616"), member(key, "{}")});
+    }
+    const NodeUpdate u = update_of(R"({"red":255,"green":0,"blue":128})");
+    EXPECT_TRUE(u.red == 255 && u.green == 0 && u.blue == 128 && !u.label);
+}
+
+TEST(NodeUpdateJson, KeysDuplicatesArraysAndFieldOrder) {
+    EXPECT_EQ(update_of(R"({"show_label":true,"Label":"x","":1,"url ":3,"k":{"label":"no"}})"),
+              NodeUpdate{});
+    EXPECT_EQ(json_of(update_of(R"({"l\u0061bel":"a","show\u004cabel":true,"\u0073ize":1})")),
+              R"({"label":"a","size":1.0,"showLabel":true})");
+    EXPECT_EQ(update_of(R"({"label":null,"size":null,"url":null,"red":null,"green":null,)"
+                        R"("blue":null,"showLabel":null})"),
+              NodeUpdate{});
+    // A key counts as seen even when its value was null.
+    expect_accepted(false,
+                    {R"({"label":null,"label":"b"})", R"({"size":1,"red":2,"size":null})",
+                     R"({"url":"","url":""})", R"({"red":1,"red":1})", R"({"green":1,"green":1})",
+                     R"({"blue":1,"blue":1})", R"({"showLabel":true,"show\u004cabel":false})"});
+    EXPECT_EQ(json_of(update_of(" [ \"a\" , 2.5 , null , 1 , 2 , 3 , true ] ")),
+              R"({"label":"a","size":2.5,"red":1,"green":2,"blue":3,"showLabel":true})");
+    const std::pair<const char*, const char*> rows[] = {
+        {R"({"showLabel":true,"blue":255,"green":9,"red":0,"url":"u/v","size":2.5,"label":"L"})",
+         R"({"label":"L","size":2.5,"url":"u/v","red":0,"green":9,"blue":255,"showLabel":true})"},
+        {R"({"showLabel":false,"url":"","green":100,"x":[]})",
+         R"({"url":"","green":100,"showLabel":false})"},
+        {"{}", "{}"},
+    };
+    for (const auto& [read, written] : rows) {
+        EXPECT_EQ(json_of(update_of(read)), written);
+    }
+    std::string appended = "prefix";
+    write_node_update_json(NodeUpdate{}, appended);
+    EXPECT_EQ(appended, "prefix{}");
+}
+
+TEST(NodeUpdateJson, WriterEscapesEveryAsciiCharacterAndNullsNonFiniteSizes) {
+    const char* const named[] = {"\\b", "\\t", "\\n", "\\u000b", "\\f", "\\r"};
+    for (int c = 0; c < 128; ++c) {
+        NodeUpdate u;
+        u.label = std::string(1, static_cast<char>(c));
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\u%04x", c);
+        const std::string expected = c >= 8 && c <= 13 ? named[c - 8]
+                                     : c < 32          ? hex
+                                     : c == '"'        ? "\\\""
+                                     : c == '\\'       ? "\\\\"
+                                                       : *u.label;
+        EXPECT_EQ(json_of(u), R"({"label":")" + expected + "\"}") << c;
+        EXPECT_EQ(update_of(json_of(u)), u) << c;
+    }
+    NodeUpdate u = update_of(R"({"red":1})");
+    for (const float size : {NAN, INFINITY, -INFINITY}) {
+        u.size = size;
+        EXPECT_EQ(json_of(u), R"({"size":null,"red":1})");
+    }
+}
+
+// Sizes are written in the shortest text that reads back to the same bits,
+// laid out as these rows show.
+TEST(NodeUpdateJson, SizeTextLayoutAndRoundTrip) {
+    const char* const texts[] = {
+        "1.0",   "100.0",  "16777216.0", "1000000000000.0", "1.5",           "123.25",
+        "0.5",   "0.001",  "0.000001",   "0.0000015",       "1e-7",          "1e13",
+        "1e-45", "1.5e-7", "1.5e13",     "3.4028235e38",    "1.1754944e-38", "0.0",
+        "-0.0",  "-1.5",   "-1e-7"};
+    for (const char* const text : texts) {
+        EXPECT_EQ(json_of(update_of(member("size", text))), member("size", text));
+    }
+    std::mt19937 random(20240611u);
+    for (int i = 0; i < 20000; ++i) {
+        NodeUpdate u;
+        u.size = std::bit_cast<float>(i < 2000 ? static_cast<std::uint32_t>(i) << 22 | 1u
+                                               : static_cast<std::uint32_t>(random()));
+        if (std::isfinite(*u.size)) {
+            const NodeUpdate back = update_of(json_of(u));
+            ASSERT_EQ(std::bit_cast<std::uint32_t>(back.size.value_or(NAN)),
+                      std::bit_cast<std::uint32_t>(*u.size))
+                << json_of(u);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tavro

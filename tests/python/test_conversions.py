@@ -1,0 +1,214 @@
+"""Values crossing the boundary: ids (16 bytes in, 36-character text out),
+weights and sizes (narrowed to 32-bit floats), node update dicts (accepted
+values, the dict written back), the order of conversion, and the exact errors
+of each, reworded to name the argument only when they are exactly TypeError."""
+
+import collections
+import math
+import struct
+import uuid
+
+import pytest
+from diff_model import FloatLike, IndexLike, Raises, canon_float, f32, id_text
+from hypothesis import given
+from hypothesis import strategies as st
+from tavro_api import PyGraphDiff
+
+A, B = bytes(range(16)), bytes(range(16, 32))
+
+
+class Sub(bytes):
+    pass
+
+
+@given(st.binary(min_size=16, max_size=16))
+def test_id_text_is_the_standard_form_and_all_sixteen_bytes_count(raw):
+    text = str(uuid.UUID(bytes=raw))
+    d = PyGraphDiff()
+    d.add_edge(raw, raw, 1.0)
+    d.delete_edge(raw, bytes(a ^ 1 for a in raw))
+    for i in range(16):  # differs in one byte: another id
+        d.delete_node(raw[:i] + bytes([raw[i] ^ 0x80]) + raw[i + 1 :])
+    d.add_node(Sub(raw), {})  # a bytes subclass by content
+    assert list(d.new_or_updated_nodes()) == [text] and text not in d.deleted_nodes()
+    assert d.new_or_updated_edges() == {text: {text: 1.0}} and list(d.deleted_edges()) == [text]
+    assert d.num_nodes() == 17
+
+
+BAD_IDS = {  # bad id -> the cause's class and text
+    "15 bytes": (bytes(15), Exception, "Expected 16 bytes."),
+    "subclass of 32 bytes": (Sub(bytes(32)), Exception, "Expected 16 bytes."),
+    "bytearray": (bytearray(16), TypeError, "'bytearray' object cannot be converted to 'PyBytes'"),
+    "UUID": (uuid.UUID(bytes=A), TypeError, "'UUID' object cannot be converted to 'PyBytes'"),
+    "qualified name": (type("Inner", (), {"__qualname__": "Outer.Inner"})(), TypeError,
+                       "'Outer.Inner' object cannot be converted to 'PyBytes'"),
+}  # fmt: skip
+ID_ARGUMENTS = [("add_node", "id", lambda x: (x, {})), ("delete_node", "id", lambda x: (x,)),
+                ("add_edge", "from", lambda x: (x, B, 1.0)), ("add_edge", "to", lambda x: (A, x, 1.0)),
+                ("delete_edge", "from", lambda x: (x, B)), ("delete_edge", "to", lambda x: (A, x))]  # fmt: skip
+
+
+@pytest.mark.parametrize("bad, cause_type, cause_text", BAD_IDS.values(), ids=BAD_IDS)
+def test_bad_id_is_a_field_error_with_the_cause(bad, cause_type, cause_text):
+    for index, (method, name, make_args) in enumerate(ID_ARGUMENTS):
+        if index and bad is not BAD_IDS["15 bytes"][0]:
+            continue  # every argument name once, every cause once
+        with pytest.raises(TypeError) as info:
+            getattr(PyGraphDiff(), method)(*make_args(bad))
+        error = info.value
+        assert (type(error), str(error)) == (
+            TypeError,
+            f"argument '{name}': failed to extract field PyUuid.0",
+        )
+        assert (type(error.__cause__), error.__cause__.args) == (cause_type, (cause_text,))
+        assert error.__cause__.__cause__ is None
+
+
+@pytest.mark.parametrize("args, name", [((b"x", b"x", "x"), "from"), ((A, b"x", "x"), "to")])
+def test_arguments_are_converted_in_parameter_order(args, name):
+    with pytest.raises(TypeError, match=f"^argument '{name}': "):
+        PyGraphDiff().add_edge(*args)
+
+
+def stored(weight):
+    d = PyGraphDiff()
+    d.add_edge(A, B, weight)
+    d.add_node(A, {"size": weight})
+    (listed,) = d.new_or_updated_edges()[id_text(A)].values()
+    assert canon_float(listed) == canon_float(d.new_or_updated_nodes()[id_text(A)]["size"])
+    return listed
+
+
+FLT_MAX = struct.unpack("<f", b"\xff\xff\x7f\x7f")[0]
+MIDPOINT = (2 - 2.0**-24) * 2.0**127  # between FLT_MAX and the next step up
+ROUNDING = {
+    "negative underflow keeps the sign": (-1e-46, -0.0),
+    "smallest subnormal": (1e-45, 2.0**-149),
+    "tie at zero goes to even 0": (2.0**-150, 0.0),
+    "just below the overflow midpoint": (math.nextafter(MIDPOINT, 0.0), FLT_MAX),
+    "overflow midpoint": (-MIDPOINT, -math.inf),
+    "tie to even below": (1 + 2.0**-24, 1.0),
+    "just above a tie": (1 + 2.0**-24 + 2.0**-40, 1 + 2.0**-23),
+    "NaN": (math.nan, math.nan),
+    "True": (True, 1.0),
+    "-1 from __index__": (IndexLike(-1), -1.0),
+    "float subclass by its value": (type("F", (float,), {"__float__": lambda s: 9.0})(0.5), 0.5),
+}
+
+
+@pytest.mark.parametrize("value, expected", ROUNDING.values(), ids=ROUNDING)
+def test_weights_and_sizes_round_to_nearest_even_32_bit(value, expected):
+    assert canon_float(stored(value)) == canon_float(expected)
+
+
+@given(st.floats() | st.integers(min_value=-(2**64), max_value=2**64))
+def test_weights_and_sizes_match_single_precision(value):
+    assert canon_float(stored(value)) == canon_float(f32(float(value)))
+
+
+ROOT = LookupError("root")
+
+
+def with_cause(error, cause):
+    error.__cause__ = cause
+    return error
+
+
+WEIGHT_TYPE_ERRORS = {  # weight -> message after "argument 'weight': ", cause
+    "str": ("1.0", "must be real number, not str", None),
+    "complex": (1j, "must be real number, not complex", None),
+    "__float__ returns an int": (FloatLike(1), "FloatLike.__float__ returned non-float (type int)", None),
+    "raised with a cause": (Raises(with_cause(TypeError("bad"), ROOT)), "bad", ROOT),
+    "unprintable": (Raises(TypeError(type("U", (), {"__str__": lambda s: 1 / 0})())),
+                    "<unprintable TypeError object>", None),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize(
+    "weight, message, cause", WEIGHT_TYPE_ERRORS.values(), ids=WEIGHT_TYPE_ERRORS
+)
+def test_a_weight_type_error_becomes_a_new_one_naming_weight(weight, message, cause, monkeypatch):
+    monkeypatch.setattr("sys.unraisablehook", lambda u: None)
+    with pytest.raises(TypeError) as info:
+        PyGraphDiff().add_edge(A, B, weight)
+    assert type(info.value) is TypeError and info.value is not getattr(weight, "error", None)
+    assert str(info.value) == f"argument 'weight': {message}" and info.value.__cause__ is cause
+
+
+PASS_UNCHANGED = [Raises(ValueError("v")), Raises(type("TypeErrorSub", (TypeError,), {})("s")),
+                  Raises(OverflowError("o"))]  # fmt: skip
+
+
+@pytest.mark.parametrize(
+    "value", PASS_UNCHANGED, ids=["ValueError", "TypeError subclass", "OverflowError"]
+)
+@pytest.mark.parametrize("place", ["weight", "size", "green"])
+def test_other_errors_pass_unchanged(value, place):
+    d = PyGraphDiff()
+    with pytest.raises(BaseException) as info:
+        d.add_edge(A, B, value) if place == "weight" else d.add_node(A, {place: value})
+    assert info.value is value.error
+
+
+def written(update):
+    d = PyGraphDiff()
+    d.add_node(A, update)
+    return [(k, type(v), v) for k, v in d.new_or_updated_nodes()[id_text(A)].items()]
+
+
+ACCEPTED = {
+    "written in field order": (
+        {"show_label": True, "blue": 3, "green": 2, "red": 1, "size": 2.5, "url": "u", "label": "n"},
+        [("label", str, "n"), ("url", str, "u"), ("size", float, 2.5), ("red", int, 1),
+         ("green", int, 2), ("blue", int, 3), ("show_label", bool, True)],
+    ),
+    "empty, zero and false are values": ({"label": "", "green": 0, "show_label": False},
+        [("label", str, ""), ("green", int, 0), ("show_label", bool, False)]),
+    "str subclass and NUL": ({"url": type("T", (str,), {})("a\x00é")}, [("url", str, "a\x00é")]),
+    "colour from bool and __index__": ({"blue": True, "red": IndexLike(255)},
+                                       [("red", int, 255), ("blue", int, 1)]),
+    "other keys ignored": ({"showLabel": True, "Label": 1, b"label": 3, 1: 4, None: 5}, []),
+    "defaultdict read by its storage": (collections.defaultdict(int, red=5), [("red", int, 5)]),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize("update, expected", ACCEPTED.values(), ids=ACCEPTED)
+def test_accepted_update_is_written_back_in_field_order(update, expected):
+    before = dict(update)
+    assert written(update) == expected and dict(update) == before
+
+
+RANGE = "out of range integral type conversion attempted"
+UPDATE_ERRORS = {  # update -> class and exact message; only a TypeError is reworded
+    "not a dict": ([("label", "a")], TypeError, "argument 'update': 'list' object cannot be converted to 'PyDict'"),
+    "mapping": (collections.UserDict(), TypeError, "argument 'update': 'UserDict' object cannot be converted to 'PyDict'"),
+    "label None": ({"label": None}, TypeError, "argument 'update': 'NoneType' object cannot be converted to 'PyString'"),
+    "size None": ({"size": None}, TypeError, "argument 'update': must be real number, not NoneType"),
+    "colour float": ({"red": 1.0}, TypeError, "argument 'update': 'float' object cannot be interpreted as an integer"),
+    "show_label int": ({"show_label": 1}, TypeError, "argument 'update': 'int' object cannot be converted to 'PyBool'"),
+    "show_label named bool_": ({"show_label": type("bool_", (), {})()}, TypeError,
+                               "argument 'update': 'bool_' object cannot be converted to 'PyBool'"),
+    "colour 256": ({"green": 256}, OverflowError, RANGE),
+    "colour beyond C long": ({"red": 2**63}, OverflowError, "Python int too large to convert to C long"),
+    "size beyond a double": ({"size": 10**400}, OverflowError, "int too large to convert to float"),
+    "lone surrogate": ({"label": "a\ud800"}, UnicodeEncodeError, None),
+    # Two bad values: the earlier field is reported whatever the dict order.
+    "label before url": ({"url": 2.5, "label": 5}, TypeError,
+                         "argument 'update': 'int' object cannot be converted to 'PyString'"),
+    "url before size": ({"size": Raises(LookupError("s")), "url": 2.5}, TypeError,
+                        "argument 'update': 'float' object cannot be converted to 'PyString'"),
+    "size before red": ({"red": 300, "size": Raises(LookupError("s"))}, LookupError, "s"),
+    "red before green": ({"green": "x", "red": 300}, OverflowError, RANGE),
+    "green before blue": ({"blue": 300, "green": Raises(LookupError("g"))}, LookupError, "g"),
+    "blue before show_label": ({"show_label": "yes", "blue": 300}, OverflowError, RANGE),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize("update, error_type, message", UPDATE_ERRORS.values(), ids=UPDATE_ERRORS)
+def test_refused_update_raises_exactly(update, error_type, message):
+    d = PyGraphDiff()
+    with pytest.raises(BaseException) as info:
+        d.add_node(A, update)
+    assert type(info.value) is error_type
+    assert message is None or str(info.value) == message
+    assert d.num_nodes() == 0
