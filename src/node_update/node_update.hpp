@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 
 namespace tavro {
@@ -69,12 +70,14 @@ struct NodeUpdate {
     friend bool operator==(const NodeUpdate&, const NodeUpdate&) = default;
 };
 
-// Calls f(field, update.<member>) for every field in declaration order;
-// `update` is a NodeUpdate, const or not.
+// Calls f(index, update.<member>) for every field in declaration order, the
+// index as a std::integral_constant so that the field's description
+// (node_update_fields[index]) is a compile-time constant in `f`; `update` is a
+// NodeUpdate, const or not.
 template <class Update, class F>
 void for_each_field(Update& update, F&& f) {
 #define TAVRO_FIELD_VISIT(member, type, json_key, dict_position) \
-    f(node_update_fields[node_update_field::member], update.member);
+    f(std::integral_constant<std::size_t, node_update_field::member>{}, update.member);
     TAVRO_NODE_UPDATE_FIELDS(TAVRO_FIELD_VISIT)
 #undef TAVRO_FIELD_VISIT
 }

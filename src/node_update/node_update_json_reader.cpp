@@ -18,14 +18,34 @@ namespace {
 
 constexpr int field_count = static_cast<int>(node_update_fields.size());
 
-// The field a decoded key names, or -1 for any other key.
+// The field a decoded key names, or -1 for any other key. The length and the
+// first byte leave at most one candidate, so one comparison decides.
 int field_of_key(std::string_view key) noexcept {
-    for (const NodeUpdateField& field : node_update_fields) {
-        if (key == field.json_key) {
-            return static_cast<int>(field.index);
-        }
+    if (key.empty()) {
+        return -1;
     }
-    return -1;
+    namespace f = node_update_field;
+    const char first = key[0];
+    std::size_t field = node_update_fields.size();  // none
+    switch (key.size()) {
+        case 3:
+            field = first == 'u' ? f::url : first == 'r' ? f::red : field;
+            break;
+        case 4:
+            field = first == 's' ? f::size : first == 'b' ? f::blue : field;
+            break;
+        case 5:
+            field = first == 'l' ? f::label : first == 'g' ? f::green : field;
+            break;
+        case 9:
+            field = f::show_label;
+            break;
+        default:
+            break;
+    }
+    return field < node_update_fields.size() && key == node_update_fields[field].json_key
+               ? static_cast<int>(field)
+               : -1;
 }
 
 class NodeUpdateReader {

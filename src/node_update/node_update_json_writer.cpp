@@ -1,10 +1,11 @@
-// The writer of the node update JSON text. It sizes the whole text first, then
-// grows the caller's buffer once and fills it through a pointer: this runs
-// once per node when a diff is written, so it avoids per-member appends.
+// The writer of the node update JSON text. It runs once per node when a diff
+// is written, so it measures the text exactly, grows the caller's buffer once
+// and fills it through a pointer, with no per-member appends.
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <string_view>
+#include <type_traits>
 
 #include "node_update/append_room.hpp"
 #include "node_update/float_text.hpp"
@@ -14,9 +15,6 @@
 namespace tavro {
 namespace {
 
-constexpr std::size_t max_u8_text_size = 3;
-constexpr std::size_t max_bool_text_size = 5;
-
 std::size_t add_saturating(std::size_t a, std::size_t b) noexcept {
     constexpr std::size_t limit = std::numeric_limits<std::size_t>::max();
     return b > limit - a ? limit : a + b;
@@ -25,6 +23,10 @@ std::size_t add_saturating(std::size_t a, std::size_t b) noexcept {
 char* put(char* out, std::string_view text) noexcept {
     std::memcpy(out, text.data(), text.size());
     return out + text.size();
+}
+
+std::size_t u8_text_size(std::uint8_t value) noexcept {
+    return std::size_t{1} + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
 }
 
 char* put_u8(char* out, std::uint8_t value) noexcept {
@@ -38,88 +40,93 @@ char* put_u8(char* out, std::uint8_t value) noexcept {
     return out;
 }
 
-// Opens the next member: the comma unless it is the first, then its key.
-char* open_member(char* out, char* const first, std::string_view json_member) noexcept {
-    if (out != first) {
-        *out++ = ',';
-    }
-    return put(out, json_member);
+constexpr std::string_view null_text = "null";
+
+std::string_view bool_text(bool value) noexcept {
+    return value ? std::string_view("true") : std::string_view("false");
 }
 
-// The float's text goes to a small array first: its length is only known once
-// the shortest digits are found, and the buffer is sized before filling.
-struct SizeText {
-    char chars[max_float32_text_size];
-    std::size_t length;
+// The exact text of one update, measured before it is written. The size's
+// shortest digits, which its length depends on, are found while measuring
+// and kept for writing. The update must outlive this and stay unchanged.
+class NodeUpdateJson {
+  public:
+    explicit NodeUpdateJson(const NodeUpdate& update) noexcept;
+
+    // The length of the text; saturates at the largest size_t.
+    std::size_t size() const noexcept { return size_; }
+
+    // Writes exactly size() characters to `out` and returns their end.
+    char* write(char* out) const noexcept;
+
+  private:
+    const NodeUpdate* update_;
+    std::size_t size_;
+    Float32Decimal size_decimal_;  // of a finite size
 };
 
-SizeText size_text(float value) noexcept {
-    SizeText text{};
-    if (std::isfinite(value)) {
-        text.length = write_float32_text(value, text.chars);
-    } else {
-        std::memcpy(text.chars, "null", 4);
-        text.length = 4;
-    }
-    return text;
+NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept : update_(&update), size_(2) {
+    std::size_t members = 0;
+    const auto value_size = [this](const auto& value) -> std::size_t {
+        using Value = std::decay_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, std::string>) {
+            return json_string_size(value);
+        } else if constexpr (std::is_same_v<Value, float>) {
+            if (!std::isfinite(value)) {
+                return null_text.size();
+            }
+            size_decimal_ = float32_decimal(value);
+            return float32_text_size(size_decimal_);
+        } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
+            return u8_text_size(value);
+        } else {
+            return bool_text(value).size();
+        }
+    };
+    for_each_field(update, [&](auto index, const auto& value) {
+        if (value) {
+            ++members;
+            size_ = add_saturating(size_, node_update_fields[index].json_member.size());
+            size_ = add_saturating(size_, value_size(*value));
+        }
+    });
+    // A comma between members.
+    size_ = add_saturating(size_, members == 0 ? 0 : members - 1);
 }
 
-// The longest text of each kind of value. A size's text is made here, while
-// measuring, and kept for writing.
-std::size_t max_value_size(const std::string& text, SizeText&) noexcept {
-    return json_string_size(text);
-}
-std::size_t max_value_size(float value, SizeText& size) noexcept {
-    size = size_text(value);
-    return size.length;
-}
-std::size_t max_value_size(std::uint8_t, SizeText&) noexcept {
-    return max_u8_text_size;
-}
-std::size_t max_value_size(bool, SizeText&) noexcept {
-    return max_bool_text_size;
-}
-
-char* put_value(char* out, const std::string& text, const SizeText&) noexcept {
-    return write_json_string(text, out);
-}
-char* put_value(char* out, float, const SizeText& size) noexcept {
-    return put(out, std::string_view(size.chars, size.length));
-}
-char* put_value(char* out, std::uint8_t value, const SizeText&) noexcept {
-    return put_u8(out, value);
-}
-char* put_value(char* out, bool value, const SizeText&) noexcept {
-    return put(out, value ? std::string_view("true") : std::string_view("false"));
+char* NodeUpdateJson::write(char* out) const noexcept {
+    *out++ = '{';
+    char* const first = out;
+    for_each_field(*update_, [&](auto index, const auto& value) {
+        if (!value) {
+            return;
+        }
+        if (out != first) {
+            *out++ = ',';
+        }
+        constexpr std::string_view member = node_update_fields[index].json_member;
+        out = put(out, member);
+        using Value = std::decay_t<decltype(*value)>;
+        if constexpr (std::is_same_v<Value, std::string>) {
+            out = write_json_string(*value, out);
+        } else if constexpr (std::is_same_v<Value, float>) {
+            out = std::isfinite(*value) ? write_float32_text(size_decimal_, out)
+                                        : put(out, null_text);
+        } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
+            out = put_u8(out, *value);
+        } else {
+            out = put(out, bool_text(*value));
+        }
+    });
+    *out++ = '}';
+    return out;
 }
 
 }  // namespace
 
 void write_node_update_json(const NodeUpdate& update, std::string& out) {
-    SizeText size{};
-    // An upper bound: braces plus, per member, a comma, the key and the
-    // longest value text. The first member has no comma and small numbers
-    // are shorter; the unused tail is cut off at the end.
-    std::size_t total = 2;
-    for_each_field(update, [&](const NodeUpdateField& field, const auto& value) {
-        if (value) {
-            total = add_saturating(total, 1 + field.json_member.size());
-            total = add_saturating(total, max_value_size(*value, size));
-        }
-    });
-
-    const std::size_t start = out.size();
-    char* const begin = append_room(out, total);
-    char* p = begin;
-    *p++ = '{';
-    char* const first = p;
-    for_each_field(update, [&](const NodeUpdateField& field, const auto& value) {
-        if (value) {
-            p = put_value(open_member(p, first, field.json_member), *value, size);
-        }
-    });
-    *p++ = '}';
-    out.resize(start + static_cast<std::size_t>(p - begin));
+    const NodeUpdateJson json(update);
+    json.write(append_room(out, json.size()));
 }
 
 }  // namespace tavro
