@@ -704,13 +704,16 @@ class FlatTable {
         }
     }
 
-    // Moves every entry of `from` into `to` (a fresh block, at least as
-    // large). Within one group positions do not depend on the hash, so
+    // Moves every entry of `from` into `to` (a fresh block with room for
+    // them). Within one group positions do not depend on the hash, so
     // entries keep their slots and nothing is rehashed. If the entries flood
     // `to`, every entry moved so far goes back (all but the one at `added`,
     // the new entry that has no slot in `from`) and the result is false.
     bool move_entries(Header* from, Header* to, std::size_t added) const noexcept {
-        const bool keep_slots = flat_table_detail::is_single_group(to->capacity);
+        // A reserve may also rebuild a larger or tombstone-laden block into a
+        // smaller one-group block: slots are kept only when they all fit.
+        const bool keep_slots =
+            flat_table_detail::is_single_group(to->capacity) && from->capacity <= to->capacity;
         const Ctrl* ctrl = ctrl_of(from);
         value_type* source = slots_of(from);
         value_type* target = slots_of(to);
@@ -777,10 +780,11 @@ class FlatTable {
         using namespace flat_table_detail;
         Header* fresh = allocate(capacity);
         // A single-group table grows only when full; its entries keep their
-        // slots, and the new one goes right after them.
-        const std::size_t slot = block_ != nullptr && is_single_group(capacity)
-                                     ? block_->capacity
-                                     : probe_for<ProbeFor::kPlace>(fresh, {}, hash).slot;
+        // slots (see move_entries), and the new one goes right after them.
+        const std::size_t slot =
+            block_ != nullptr && is_single_group(capacity) && block_->capacity <= capacity
+                ? block_->capacity
+                : probe_for<ProbeFor::kPlace>(fresh, {}, hash).slot;
         try {
             ::new (static_cast<void*>(slots_of(fresh) + slot))
                 value_type(std::forward<Args>(args)...);
