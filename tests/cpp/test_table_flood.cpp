@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,6 +75,44 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
     set.clear();
     set.insert(ids[0]);
     EXPECT_FALSE(set.is_ordered()) << "clear() makes the table flat again";
+}
+
+// Benign key sets never switch, at sizes where their longest probes peak.
+TEST(TableFlood, NormalIdsStayFlat) {
+    std::mt19937_64 rng(3);
+    const Uuid base = random_id(rng);
+    const std::function<Uuid(std::uint64_t)> key_sets[] = {
+        [&](std::uint64_t) { return random_id(rng); },
+        [](std::uint64_t i) {  // counter, big-endian in the last bytes
+            Uuid id;
+            for (int b = 0; b < 8; ++b) {
+                id.bytes[static_cast<std::size_t>(15 - b)] =
+                    static_cast<std::uint8_t>(i >> (8 * b));
+            }
+            return id;
+        },
+        [&](std::uint64_t i) {  // time-ordered: 48-bit milliseconds, version 7, random tail
+            const std::uint64_t halves[2] = {(0x018f3a2b4c5dULL + i / 16) << 16 | 0x7000 | i % 16,
+                                             0x8000000000000000ULL | rng() >> 2};
+            return Uuid::from_bytes(halves);
+        },
+        [&](std::uint64_t i) {  // one byte away from one base id, then the next base
+            Uuid id = base;
+            id.bytes[i % 16] = static_cast<std::uint8_t>(id.bytes[i % 16] + 1 + i / 16 % 255);
+            id.bytes[(i / 4080 + 1) % 16] ^= static_cast<std::uint8_t>(i / 4080 * 0x9d);
+            return id;
+        },
+    };
+    for (const std::size_t n : {100'000u, 1'000'000u}) {
+        for (const auto& make : key_sets) {
+            HashSet<Uuid> set;
+            set.reserve(n);  // 7/8 full at the end: probes at their longest
+            for (std::uint64_t i = 0; i < n; ++i) {
+                set.insert(make(i));
+            }
+            EXPECT_FALSE(set.is_ordered()) << n;
+        }
+    }
 }
 
 }  // namespace
