@@ -1,6 +1,9 @@
 // The reader of the node update JSON text: one forward pass that fills the
 // fields as their members arrive. Known members are converted in place;
 // unknown ones are passed over by the iterative skipper.
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -18,34 +21,35 @@ namespace {
 
 constexpr int field_count = static_cast<int>(node_update_fields.size());
 
-// The field a decoded key names, or -1 for any other key. The length and the
-// first byte leave at most one candidate, so one comparison decides.
+// Keys are told apart by their length and first byte: each field's key has a
+// slot of its own in a 16-entry table built from the field table, so one
+// comparison decides whether a key names a field.
+constexpr std::size_t key_slot(std::size_t length, char first) noexcept {
+    return (length * 4 + static_cast<unsigned char>(first)) % 16;
+}
+
+constexpr std::array<std::int8_t, 16> field_by_key_slot = [] {
+    std::array<std::int8_t, 16> slots{};
+    slots.fill(-1);
+    for (std::size_t i = 0; i < node_update_fields.size(); ++i) {
+        const std::string_view key = node_update_fields[i].json_key;
+        slots[key_slot(key.size(), key[0])] = static_cast<std::int8_t>(i);
+    }
+    return slots;
+}();
+
+static_assert(std::count_if(field_by_key_slot.begin(), field_by_key_slot.end(),
+                            [](std::int8_t field) { return field >= 0; }) == field_count,
+              "two field keys share a slot: change the multiplier of key_slot");
+
+// The field a decoded key names, or -1 for any other key.
 int field_of_key(std::string_view key) noexcept {
     if (key.empty()) {
         return -1;
     }
-    namespace f = node_update_field;
-    const char first = key[0];
-    std::size_t field = node_update_fields.size();  // none
-    switch (key.size()) {
-        case 3:
-            field = first == 'u' ? f::url : first == 'r' ? f::red : field;
-            break;
-        case 4:
-            field = first == 's' ? f::size : first == 'b' ? f::blue : field;
-            break;
-        case 5:
-            field = first == 'l' ? f::label : first == 'g' ? f::green : field;
-            break;
-        case 9:
-            field = f::show_label;
-            break;
-        default:
-            break;
-    }
-    return field < node_update_fields.size() && key == node_update_fields[field].json_key
-               ? static_cast<int>(field)
-               : -1;
+    const int field = field_by_key_slot[key_slot(key.size(), key[0])];
+    return field >= 0 && key == node_update_fields[static_cast<std::size_t>(field)].json_key ? field
+                                                                                             : -1;
 }
 
 class NodeUpdateReader {
