@@ -22,23 +22,9 @@
 #include <vector>
 
 #include "bytes/uuid_graph_diff.hpp"
+#include "random_ids.hpp"
 
 namespace {
-
-struct SplitMix64 {
-    std::uint64_t state;
-    std::uint64_t next() {
-        std::uint64_t z = (state += 0x9e3779b97f4a7c15ULL);
-        z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
-        z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
-        return z ^ (z >> 31);
-    }
-};
-
-tavro::Uuid random_id(SplitMix64& rng) {
-    const std::uint64_t halves[2] = {rng.next(), rng.next()};
-    return tavro::Uuid::from_bytes(halves);
-}
 
 // The capacity the table will have once `count` ids are in it.
 template <class Table>

@@ -97,24 +97,22 @@ bool fast_shortest_digits(float magnitude, Float32Decimal& out) noexcept {
     bool vr_rest_zero = vr_exact;  // every digit dropped from vr before the last was 0
     std::uint64_t last_dropped = 0;
     int dropped = 0;
-    while (vp / 10 > vm / 10) {
-        vm_is_end = vm_is_end && vm % 10 == 0;
+    const auto drop_digit = [&] {
         vr_rest_zero = vr_rest_zero && last_dropped == 0;
         last_dropped = vr % 10;
         vr /= 10;
         vp /= 10;
         vm /= 10;
         ++dropped;
+    };
+    while (vp / 10 > vm / 10) {
+        vm_is_end = vm_is_end && vm % 10 == 0;
+        drop_digit();
     }
     if (vm_is_end) {
         // The lower end has trailing zeros of its own: it is a shorter candidate.
         while (vm % 10 == 0) {
-            vr_rest_zero = vr_rest_zero && last_dropped == 0;
-            last_dropped = vr % 10;
-            vr /= 10;
-            vp /= 10;
-            vm /= 10;
-            ++dropped;
+            drop_digit();
         }
     }
     if (vr_rest_zero && last_dropped == 5 && vr % 2 == 0) {
