@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "common/uuid.hpp"
 #include "diff/hash_containers.hpp"
 
@@ -75,6 +76,27 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
     set.clear();
     set.insert(ids[0]);
     EXPECT_FALSE(set.is_ordered()) << "clear() makes the table flat again";
+}
+
+// The byte reader fills the same tables: crafted deleted nodes (against the
+// capacity it reserves for them) read back complete, in the ordered mode.
+TEST(TableFlood, CraftedIdsThroughTheByteReader) {
+    const std::size_t n = 2000;
+    HashSet<Uuid> sized;
+    sized.reserve(n);
+    std::vector<std::uint8_t> bytes(16, 0);
+    bytes[8] = n % 256;
+    bytes[9] = n / 256;
+    for (const Uuid& id : crafted_ids(n, sized.capacity())) {
+        bytes.push_back(16);
+        bytes.insert(bytes.end(), 7, 0);
+        bytes.insert(bytes.end(), id.bytes.begin(), id.bytes.end());
+    }
+    bytes.insert(bytes.end(), 16, 0);
+    const Result<Diff> read = bytes_to_graph_diff(bytes);
+    ASSERT_TRUE(read.ok());
+    EXPECT_TRUE(read.value().deleted_nodes.is_ordered());
+    EXPECT_EQ(read.value().deleted_nodes.size(), n);
 }
 
 // Benign key sets never switch, at sizes where their longest probes peak.
