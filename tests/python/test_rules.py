@@ -18,7 +18,9 @@ def test_each_call_does_what_the_model_says_or_fails_changing_nothing(name):
     case = CASES[name]
     diff = populated()
     before = snapshot(diff)
+    dicts = [(arg, dict(arg)) for arg in case[1] if isinstance(arg, dict)]
     result, error = call(diff, case)
+    assert all(dict(arg) == copy for arg, copy in dicts)  # the caller's dict is left alone
     error_type, message = expected_error(case)
     assert (type(error) if error else None) is error_type, error
     assert message is None or str(error) == message

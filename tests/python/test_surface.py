@@ -12,13 +12,11 @@ from tavro_api import PyGraphDiff
 
 A = bytes(range(16))
 
-SIGNATURES = {
-    **{name: "($self)" for name in ["new_or_updated_nodes", "deleted_nodes",
-       "new_or_updated_edges", "deleted_edges", "num_nodes", "num_edges"]},
-    "add_node": "($self, id, update)", "delete_node": "($self, id)",
-    "add_edge": "($self, from, to, weight)", "delete_edge": "($self, from, to)",
-    "clear": "($self)", "to_bytes": "($self)", "from_bytes": "(bytes)",
-}  # fmt: skip
+# The methods in table order. Their signatures are checked against the stubs
+# by stubtest.
+METHODS = ["new_or_updated_nodes", "deleted_nodes", "new_or_updated_edges", "deleted_edges",
+           "num_nodes", "num_edges", "add_node", "delete_node", "add_edge", "delete_edge", "clear",
+           "to_bytes", "from_bytes"]  # fmt: skip
 
 
 def test_module_and_class_shape():
@@ -28,11 +26,9 @@ def test_module_and_class_shape():
     assert (cls.__module__, cls.__name__, cls.__qualname__, cls.__text_signature__,
             cls.__doc__, cls.__bases__) == ("builtins", "PyGraphDiff", "PyGraphDiff", "()", "",
                                             (object,))  # fmt: skip
-    assert [n for n in vars(cls) if not n.startswith("__")] == list(SIGNATURES)
+    assert [n for n in vars(cls) if not n.startswith("__")] == METHODS
     assert {n for n in vars(cls) if n.startswith("__")} <= {"__new__", "__doc__", "__module__"}
-    for name, signature in SIGNATURES.items():
-        method = getattr(cls, name)
-        assert (method.__text_signature__, method.__doc__ or None) == (signature, None), name
+    assert all(getattr(cls, name).__doc__ in (None, "") for name in METHODS)
     with pytest.raises(TypeError):
         type("Sub", (PyGraphDiff,), {})
     d, e = PyGraphDiff(), PyGraphDiff()
