@@ -3,7 +3,7 @@
 #include <string>
 #include <utility>
 
-#include "test_support.hpp"
+#include "diff_text.hpp"
 
 namespace tavro {
 namespace {

@@ -11,7 +11,7 @@
 
 #include "bytes/graph_diff_bytes.hpp"
 #include "bytes/utf8_validation.hpp"
-#include "test_support.hpp"
+#include "diff_text.hpp"
 
 namespace tavro {
 namespace {

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "node_update/float_text.hpp"
-#include "test_support.hpp"
+#include "diff_text.hpp"
 
 namespace tavro {
 namespace {
