@@ -88,6 +88,8 @@ CASES = {
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
     "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested(methodcaller("num_nodes"), "Already mutably borrowed")), {}, None),
     "id_short": ("add_node", (bytes(15), {}), {}, TypeError),
+    "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
+    "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
     "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
     "url_surrogate": ("add_node", (A, {"url": "\ud800"}), {}, UnicodeEncodeError),
     "size_str_after_a_label": ("add_node", (A, {"label": "new", "size": "1"}), {}, TypeError),

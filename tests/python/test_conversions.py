@@ -63,12 +63,6 @@ def test_bad_id_is_a_field_error_with_the_cause(bad, cause_type, cause_text):
         assert error.__cause__.__cause__ is None
 
 
-@pytest.mark.parametrize("args, name", [((b"x", b"x", "x"), "from"), ((A, b"x", "x"), "to")])
-def test_arguments_are_converted_in_parameter_order(args, name):
-    with pytest.raises(TypeError, match=f"^argument '{name}': "):
-        PyGraphDiff().add_edge(*args)
-
-
 def stored(weight):
     d = PyGraphDiff()
     d.add_edge(A, B, weight)
