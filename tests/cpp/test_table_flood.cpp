@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -74,7 +75,9 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
     EXPECT_EQ(set.size(), n);
     // The walk is in byte order, and every id is found.
     std::vector<Uuid> walked(set.begin(), set.end());
-    EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end(), KeyOrder<Uuid>{}));
+    EXPECT_TRUE(std::is_sorted(walked.begin(), walked.end(), [](const Uuid& a, const Uuid& b) {
+        return std::memcmp(a.bytes.data(), b.bytes.data(), 16) < 0;
+    }));
     for (const Uuid& id : ids) {
         ASSERT_TRUE(set.contains(id));
     }
