@@ -189,6 +189,7 @@ class FlatTable {
             do {
                 ++ctrl_;
                 ++entry_;
+                load_ahead();
             } while (ctrl_ != ctrl_end_ && *ctrl_ < 0);
             if (ctrl_ == ctrl_end_) {
                 *this = Iterator();
@@ -217,6 +218,20 @@ class FlatTable {
                 entry_ = &*node;
                 node_ = node;
                 tree_ = tree;
+            }
+        }
+
+        // A walk over a table of tables visits blocks in no order the
+        // hardware can guess, and each inner lookup or walk first misses on
+        // its block: start loading the block of the entry kAhead slots on,
+        // so that several misses are in flight at once (16 slots on did best
+        // of 8 to 64 in delete_node over 100k sources).
+        void load_ahead() const noexcept {
+            if constexpr (requires(Entry& entry) { entry.second.load_block(); }) {
+                constexpr std::ptrdiff_t kAhead = 16;
+                if (ctrl_end_ - ctrl_ > kAhead && ctrl_[kAhead] >= 0) {
+                    entry_[kAhead].second.load_block();
+                }
             }
         }
 
@@ -268,6 +283,15 @@ class FlatTable {
     // Slots in the current block (0 when the table owns none, or is ordered).
     size_type capacity() const noexcept { return block_ != nullptr ? block_->capacity : 0; }
     bool is_ordered() const noexcept { return block_ != nullptr && block_->capacity == 0; }
+
+    // Starts loading the header and the first group of control bytes (all
+    // that a lookup in a one-group table reads before the slot it matches),
+    // which may straddle two cache lines; see Iterator::load_ahead. A
+    // prefetch never faults, so an empty table's null block is harmless.
+    void load_block() const noexcept {
+        __builtin_prefetch(block_);
+        __builtin_prefetch(reinterpret_cast<const char*>(block_) + 31);
+    }
 
     iterator begin() noexcept {
         return is_ordered() ? iterator(tree().begin(), &tree()) : at<iterator>(first_full());
