@@ -57,9 +57,15 @@ struct Header {
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
-    // Inserts that probed more than kLongWindows windows, less one per
-    // tombstone left by an erase, since this block was made.
-    std::uint32_t long_probes;
+    union {
+        // More than one group: inserts that probed more than kLongWindows
+        // windows, less one per tombstone left by an erase, since this block
+        // was made.
+        std::uint32_t long_probes;
+        // One group (no probe is long): the bits of its window that are
+        // control bytes, kept so that a lookup masks the window with one load.
+        Mask window;
+    };
 };
 static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
 
@@ -96,7 +102,8 @@ constexpr Mask window_mask(std::size_t capacity) noexcept {
 }
 
 inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-// Where a lookup that passed the probe bound ends.
+// Where a lookup that passed the probe bound ends. Both lie above every
+// slot, so a lookup found its key exactly when the result is below kFlooded.
 inline constexpr std::size_t kFlooded = kNotFound - 1;
 
 // When a table stops trusting the hash. Benign tables at 7/8 load peak at
@@ -294,12 +301,17 @@ class FlatTable {
     }
 
     iterator begin() noexcept {
-        return is_ordered() ? iterator(tree().begin(), &tree()) : at<iterator>(first_full());
+        if (is_ordered()) {
+            return iterator(tree().begin(), &tree());
+        }
+        return empty() ? end() : at<iterator>(first_full());
     }
     iterator end() noexcept { return iterator(); }
     const_iterator begin() const noexcept {
-        return is_ordered() ? const_iterator(tree().begin(), &tree())
-                            : at<const_iterator>(first_full());
+        if (is_ordered()) {
+            return const_iterator(tree().begin(), &tree());
+        }
+        return empty() ? end() : at<const_iterator>(first_full());
     }
     const_iterator end() const noexcept { return const_iterator(); }
     const_iterator cbegin() const noexcept { return begin(); }
@@ -313,8 +325,11 @@ class FlatTable {
         }
         if (!ordered(block_)) [[likely]] {
             const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-            if (slot != flat_table_detail::kFlooded) [[likely]] {
+            if (slot < flat_table_detail::kFlooded) {
                 return at<iterator>(slot);
+            }
+            if (slot == flat_table_detail::kNotFound) [[likely]] {
+                return end();
             }
             to_ordered();
         }
@@ -328,8 +343,7 @@ class FlatTable {
             return const_iterator(tree().find(key), &tree());
         }
         const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        return at<const_iterator>(slot == flat_table_detail::kFlooded ? flat_table_detail::kNotFound
-                                                                      : slot);
+        return slot < flat_table_detail::kFlooded ? at<const_iterator>(slot) : end();
     }
     bool contains(const key_type& key) { return find(key) != end(); }
     bool contains(const key_type& key) const noexcept { return find(key) != end(); }
@@ -341,18 +355,15 @@ class FlatTable {
         }
         if (!ordered(block_)) [[likely]] {
             const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-            if (slot != flat_table_detail::kFlooded) [[likely]] {
-                if (slot == flat_table_detail::kNotFound) {
-                    return 0;
-                }
+            if (slot < flat_table_detail::kFlooded) {
                 erase_at(slot);
                 return 1;
             }
-            to_ordered();
+            if (slot == flat_table_detail::kNotFound) [[likely]] {
+                return 0;
+            }
         }
-        const size_type erased = tree().erase(key);
-        block_->size -= static_cast<std::uint32_t>(erased);
-        return erased;
+        return erase_ordered(key);
     }
     // Returns the entry after `position`; no other entry moves.
     iterator erase(const_iterator position) noexcept {
@@ -428,6 +439,17 @@ class FlatTable {
     static bool ordered(const Header* block) noexcept { return block->capacity == 0; }
 
     Tree& tree() const noexcept { return static_cast<OrderedBlock*>(block_)->tree; }
+
+    // Out of line: the flat mode's erase, which delete_node calls for every
+    // source, stays short.
+    [[gnu::noinline, gnu::cold]] size_type erase_ordered(const key_type& key) {
+        if (!ordered(block_)) {
+            to_ordered();
+        }
+        const size_type erased = tree().erase(key);
+        block_->size -= static_cast<std::uint32_t>(erased);
+        return erased;
+    }
 
     template <class... Args>
     [[gnu::noinline]] std::pair<iterator, bool> emplace_ordered(const key_type& key,
@@ -559,6 +581,7 @@ class FlatTable {
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
+            block->window = window_mask(capacity);
             // Masked off by every lookup; set only so that the window never
             // reads bytes that were never written.
             std::memset(ctrl + capacity, kPad, kGroupWidth - capacity);
@@ -635,7 +658,7 @@ class FlatTable {
         if (is_single_group(capacity)) {
             // The whole table is one window: no probe sequence, no bound.
             const Group group(ctrl);
-            const Mask window = window_mask(capacity);
+            const Mask window = block->window;
             if constexpr (kMode != ProbeFor::kPlace) {
                 for (Mask match = group.match(h2) & window; match != 0; match &= match - 1) {
                     if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
@@ -681,11 +704,11 @@ class FlatTable {
                     }
                 }
             }
-            if (group.match_empty() != 0 || windows > Limits::kMaxWindows) {
-                if constexpr (kMode == ProbeFor::kFind) {
-                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
-                }
-                return {first_free, false, windows};
+            if (group.match_empty() != 0) {
+                return {kMode == ProbeFor::kFind ? kNotFound : first_free, false, windows};
+            }
+            if (windows > Limits::kMaxWindows) [[unlikely]] {
+                return {kMode == ProbeFor::kFind ? kFlooded : first_free, false, windows};
             }
             window += kGroupWidth;
             window -= window >= capacity ? capacity : 0;
@@ -873,14 +896,14 @@ class FlatTable {
         }
         copy->size = source->size;
         copy->growth_left = source->growth_left;
-        copy->long_probes = source->long_probes;
+        if (!flat_table_detail::is_single_group(capacity)) {
+            copy->long_probes = source->long_probes;
+        }
         return copy;
     }
 
+    // The first entry's slot; the table must not be empty.
     std::size_t first_full() const noexcept {
-        if (block_ == nullptr || block_->size == 0) {
-            return flat_table_detail::kNotFound;
-        }
         const Ctrl* ctrl = ctrl_of(block_);
         std::size_t index = 0;
         while (ctrl[index] < 0) {
@@ -889,11 +912,9 @@ class FlatTable {
         return index;
     }
 
+    // An iterator to the entry in slot `index`, which must be full.
     template <class It>
     It at(std::size_t index) const noexcept {
-        if (index == flat_table_detail::kNotFound) {
-            return It();
-        }
         const Ctrl* ctrl = ctrl_of(block_);
         return It(ctrl + index, slots_of(block_) + index, ctrl + block_->capacity);
     }
