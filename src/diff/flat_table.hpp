@@ -53,7 +53,10 @@ namespace flat_table_detail {
 
 struct Header {
     std::uint32_t size;
-    // 0 marks the ordered mode: the block is then an OrderedBlock.
+    // 0 marks the ordered mode: the block is then an OrderedBlock, whose
+    // window (below) is 0. To a probe it looks like a one-group table with
+    // neither entries nor room, so lookups and inserts test the mode only
+    // when the probe finds neither the key nor a free slot.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
@@ -63,7 +66,8 @@ struct Header {
         // was made.
         std::uint32_t long_probes;
         // One group (no probe is long): the bits of its window that are
-        // control bytes, kept so that a lookup masks the window with one load.
+        // control bytes, kept so that a lookup masks the window with one load
+        // (none for an ordered block).
         Mask window;
     };
 };
@@ -147,6 +151,8 @@ class FlatTable {
     struct OrderedBlock : Header {
         Tree tree;
     };
+    static_assert(sizeof(OrderedBlock) >= sizeof(Header) + flat_table_detail::kGroupWidth,
+                  "a probe of an ordered block loads one window after its header");
 
   public:
     using key_type = typename Slots::key_type;
@@ -323,11 +329,11 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        if (slot < flat_table_detail::kFlooded) {
+            return at<iterator>(slot);
+        }
         if (!ordered(block_)) [[likely]] {
-            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-            if (slot < flat_table_detail::kFlooded) {
-                return at<iterator>(slot);
-            }
             if (slot == flat_table_detail::kNotFound) [[likely]] {
                 return end();
             }
@@ -339,11 +345,14 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        if (slot < flat_table_detail::kFlooded) {
+            return at<const_iterator>(slot);
+        }
         if (ordered(block_)) [[unlikely]] {
             return const_iterator(tree().find(key), &tree());
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        return slot < flat_table_detail::kFlooded ? at<const_iterator>(slot) : end();
+        return end();
     }
     bool contains(const key_type& key) { return find(key) != end(); }
     bool contains(const key_type& key) const noexcept { return find(key) != end(); }
@@ -353,15 +362,13 @@ class FlatTable {
         if (block_ == nullptr) {
             return 0;
         }
-        if (!ordered(block_)) [[likely]] {
-            const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-            if (slot < flat_table_detail::kFlooded) {
-                erase_at(slot);
-                return 1;
-            }
-            if (slot == flat_table_detail::kNotFound) [[likely]] {
-                return 0;
-            }
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        if (slot < flat_table_detail::kFlooded) {
+            erase_at(slot);
+            return 1;
+        }
+        if (slot == flat_table_detail::kNotFound && !ordered(block_)) [[likely]] {
+            return 0;
         }
         return erase_ordered(key);
     }
@@ -412,9 +419,6 @@ class FlatTable {
     std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
-            if (ordered(block_)) [[unlikely]] {
-                return emplace_ordered(key, std::forward<Args>(args)...);
-            }
             const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
             if (probe.windows > Limits::kLongWindows && is_flooded(block_, probe)) [[unlikely]] {
                 to_ordered();
@@ -430,6 +434,9 @@ class FlatTable {
                     value_type(std::forward<Args>(args)...);
                 occupy(block_, probe.slot, flat_table_detail::h2_of(hash));
                 return {at<iterator>(probe.slot), true};
+            }
+            if (ordered(block_)) [[unlikely]] {
+                return emplace_ordered(key, std::forward<Args>(args)...);
             }
         }
         return rehash_with_new_entry(next_capacity(), hash, std::forward<Args>(args)...);
@@ -656,7 +663,8 @@ class FlatTable {
         const Ctrl h2 = h2_of(hash);
         const std::size_t capacity = block->capacity;
         if (is_single_group(capacity)) {
-            // The whole table is one window: no probe sequence, no bound.
+            // The whole table is one window: no probe sequence, no bound. (An
+            // ordered block comes here too, and finds nothing: see Header.)
             const Group group(ctrl);
             const Mask window = block->window;
             if constexpr (kMode != ProbeFor::kPlace) {
@@ -705,7 +713,10 @@ class FlatTable {
                 }
             }
             if (group.match_empty() != 0) {
-                return {kMode == ProbeFor::kFind ? kNotFound : first_free, false, windows};
+                if constexpr (kMode == ProbeFor::kFind) {
+                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
+                }
+                return {first_free, false, windows};
             }
             if (windows > Limits::kMaxWindows) [[unlikely]] {
                 return {kMode == ProbeFor::kFind ? kFlooded : first_free, false, windows};
