@@ -54,22 +54,18 @@ namespace flat_table_detail {
 struct Header {
     std::uint32_t size;
     // 0 marks the ordered mode: the block is then an OrderedBlock, whose
-    // window (below) is 0. To a probe it looks like a one-group table with
+    // long_probes_or_window (below) is 0. To a probe it looks like a one-group table with
     // neither entries nor room, so lookups and inserts test the mode only
     // when the probe finds neither the key nor a free slot.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
-    union {
-        // More than one group: inserts that probed more than kLongWindows
-        // windows, less one per tombstone left by an erase, since this block
-        // was made.
-        std::uint32_t long_probes;
-        // One group (no probe is long): the bits of its window that are
-        // control bytes, kept so that a lookup masks the window with one load
-        // (none for an ordered block).
-        Mask window;
-    };
+    // More than one group: inserts that probed more than kLongWindows
+    // windows, less one per tombstone left by an erase, since this block was
+    // made. One group (no probe is long): the bits of its window that are
+    // control bytes, kept so that a lookup masks the window with one load
+    // (none for an ordered block).
+    std::uint32_t long_probes_or_window;
 };
 static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
 
@@ -477,9 +473,10 @@ class FlatTable {
     // Counts a long insert probe; true when the block is flooded: this probe
     // went past the bound, or long probes are far more frequent than benign.
     static bool is_flooded(Header* block, const ProbeResult& probe) noexcept {
-        ++block->long_probes;
+        ++block->long_probes_or_window;
         return probe.windows > Limits::kMaxWindows ||
-               block->long_probes > Limits::kLongAllowance + block->size / Limits::kLongShare;
+               block->long_probes_or_window >
+                   Limits::kLongAllowance + block->size / Limits::kLongShare;
     }
 
     // Moves every entry of the flat block into a new ordered block. If the
@@ -582,13 +579,12 @@ class FlatTable {
 
     static Header* allocate(std::size_t capacity) {
         using namespace flat_table_detail;
-        Header* block = ::new (::operator new(block_bytes(capacity)))
-            Header{0, static_cast<std::uint32_t>(capacity),
-                   static_cast<std::uint32_t>(max_load(capacity)), 0};
+        Header* block = ::new (::operator new(block_bytes(capacity))) Header{
+            0, static_cast<std::uint32_t>(capacity), static_cast<std::uint32_t>(max_load(capacity)),
+            is_single_group(capacity) ? window_mask(capacity) : 0};
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
-            block->window = window_mask(capacity);
             // Masked off by every lookup; set only so that the window never
             // reads bytes that were never written.
             std::memset(ctrl + capacity, kPad, kGroupWidth - capacity);
@@ -666,7 +662,7 @@ class FlatTable {
             // The whole table is one window: no probe sequence, no bound. (An
             // ordered block comes here too, and finds nothing: see Header.)
             const Group group(ctrl);
-            const Mask window = block->window;
+            const Mask window = block->long_probes_or_window;
             if constexpr (kMode != ProbeFor::kPlace) {
                 for (Mask match = group.match(h2) & window; match != 0; match &= match - 1) {
                     if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
@@ -756,8 +752,8 @@ class FlatTable {
             set_ctrl(block_, index, kDeleted);
             // Churn at a steady size keeps probing past tombstones; it is not
             // an attack, so each tombstone forgives one long probe.
-            if (block_->long_probes != 0) {
-                --block_->long_probes;
+            if (block_->long_probes_or_window != 0) {
+                --block_->long_probes_or_window;
             }
         }
     }
@@ -907,9 +903,7 @@ class FlatTable {
         }
         copy->size = source->size;
         copy->growth_left = source->growth_left;
-        if (!flat_table_detail::is_single_group(capacity)) {
-            copy->long_probes = source->long_probes;
-        }
+        copy->long_probes_or_window = source->long_probes_or_window;
         return copy;
     }
 
