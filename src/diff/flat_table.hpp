@@ -355,10 +355,17 @@ class FlatTable {
     size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
 
     size_type erase(const key_type& key) {
+        // An empty table is common (deleted_nodes, for one) and needs no hash.
+        return block_ != nullptr ? erase(key, hash_of(key)) : 0;
+    }
+    // The same, for a caller that erases one key from many tables (as
+    // delete_node does from every source's map) and so hashes it once:
+    // `hash` must be hasher()(key).
+    size_type erase(const key_type& key, std::uint64_t hash) {
         if (block_ == nullptr) {
             return 0;
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash).slot;
         if (slot < flat_table_detail::kFlooded) {
             erase_at(slot);
             return 1;
