@@ -54,9 +54,9 @@ namespace flat_table_detail {
 struct Header {
     std::uint32_t size;
     // 0 marks the ordered mode: the block is then an OrderedBlock, whose
-    // long_probes_or_window (below) is 0. To a probe it looks like a one-group table with
-    // neither entries nor room, so lookups and inserts test the mode only
-    // when the probe finds neither the key nor a free slot.
+    // long_probes_or_window (below) is 0. To a probe it looks like a
+    // one-group table with neither entries nor room, so lookups and inserts
+    // test the mode only when the probe finds neither the key nor a free slot.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
