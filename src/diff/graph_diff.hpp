@@ -11,6 +11,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -55,8 +56,9 @@ struct GraphDiff {
         edges.new_or_updated.erase(id);
         // No index from targets to sources: every source is scanned. An inner
         // map emptied here stays in place under its source.
+        const std::uint64_t hash = typename HashMap<Id, W>::hasher()(id);
         for (auto& [source, targets] : edges.new_or_updated) {
-            if (targets.erase(id) != 0) {
+            if (targets.erase(id, hash) != 0) {
                 edges.deleted[source].insert(id);
             }
         }
