@@ -114,8 +114,9 @@ struct FloodLimits {
     // ...and more than kLongAllowance + size / kLongShare of them switch.
     static constexpr std::uint32_t kLongAllowance = 64;
     static constexpr std::uint32_t kLongShare = 64;
-    // Bytes per node of the ordered mode's tree.
-    static constexpr std::size_t kTreeNodeBytes = 512;
+    // Bytes per node of the ordered mode's tree: wide enough that the levels
+    // above the leaves stay few and in cache.
+    static constexpr std::size_t kTreeNodeBytes = 1024;
 };
 
 // What a probe is for: a lookup, an insert (the key's slot, else the first

@@ -34,7 +34,7 @@ namespace tavro {
 
 // `Slots` gives key_type (trivially copyable), value_type and key(entry), as
 // for FlatTable. Nodes take about kNodeBytes (allocator overhead included).
-template <class Slots, class Less, std::size_t kNodeBytes = 512>
+template <class Slots, class Less, std::size_t kNodeBytes>
 class OrderedTree {
   public:
     using key_type = typename Slots::key_type;
@@ -313,8 +313,17 @@ class OrderedTree {
                 path->index[level] = index;
             }
             node = inner->child[index];
+            prefetch(node, level > 1 ? sizeof(Inner) : sizeof(Leaf));
         }
         return static_cast<Leaf*>(node);
+    }
+
+    // Asks for all of a node's cache lines at once: a search in it would
+    // otherwise wait for them one at a time.
+    static void prefetch(const void* node, std::size_t bytes) noexcept {
+        for (std::size_t offset = 0; offset < bytes; offset += 64) {
+            __builtin_prefetch(static_cast<const char*>(node) + offset);
+        }
     }
 
     std::uint32_t lower_bound_in(Leaf* leaf, const key_type& key) const noexcept {
