@@ -431,25 +431,36 @@ class FlatTable {
     }
 
     // Moves every entry of the flat block into a new ordered block, built in
-    // one pass from the entries sorted by key. Everything that can fail comes
-    // before the first entry moves, so running out of memory leaves the table
-    // as it was.
+    // one pass from the entries sorted by key (keys are copied next to their
+    // entry's address, so the sort does not chase pointers). Everything that
+    // can fail comes before the first entry moves, so running out of memory
+    // leaves the table as it was.
     [[gnu::noinline, gnu::cold]] void to_ordered() {
+        struct Place {
+            key_type key;
+            value_type* entry;
+        };
         Header* flat = block_;
-        std::vector<value_type*> sorted;
+        std::vector<Place> sorted;
         sorted.reserve(flat->size);
         const Ctrl* ctrl = ctrl_of(flat);
         for (std::size_t i = 0; i < flat->capacity; ++i) {
             if (ctrl[i] >= 0) {
-                sorted.push_back(slots_of(flat) + i);
+                value_type* entry = slots_of(flat) + i;
+                sorted.push_back({Slots::key(*entry), entry});
             }
         }
-        std::sort(sorted.begin(), sorted.end(), [](const value_type* a, const value_type* b) {
-            return Less()(Slots::key(*a), Slots::key(*b));
-        });
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Place& a, const Place& b) { return Less()(a.key, b.key); });
         std::unique_ptr<OrderedBlock> ordered(new OrderedBlock{{flat->size, 0, 0, 0}, Tree()});
-        ordered->tree.build(sorted.size(), [next = sorted.data()]() mutable -> value_type&& {
-            return std::move(**next++);
+        // Entries are taken in key order, scattered over the block: ask for
+        // each a few entries ahead.
+        constexpr std::size_t kAhead = 8;
+        ordered->tree.build(sorted.size(), [&, i = std::size_t{0}]() mutable -> value_type&& {
+            if (i + kAhead < sorted.size()) {
+                __builtin_prefetch(sorted[i + kAhead].entry);
+            }
+            return std::move(*sorted[i++].entry);
         });
         destroy_entries(flat);
         deallocate(flat);

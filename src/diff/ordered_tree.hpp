@@ -2,8 +2,9 @@
 // (see flat_table.hpp). Leaves hold up to kLeafWidth entries side by side in
 // key order and are chained for walks; inner nodes hold up to kFanout children
 // and the keys that separate them. Against a node per entry (std::map) this
-// follows one pointer per level instead of one per entry and stores an entry
-// in about half the memory.
+// follows one pointer per level instead of one per entry, and saves the
+// per-node pointers: after random inserts leaves are about 3/4 full (an
+// id -> float entry then takes 29 bytes against 64), after a build full.
 //
 // Worst case, whoever chose the keys, with n entries: find, insert and erase
 // cost O(log n) key comparisons and move at most a node's worth of entries
@@ -13,13 +14,13 @@
 // merges nodes and may leave leaves empty; once leaves outnumber those of a
 // tree a quarter full, the tree is rebuilt packed (O(n), at most once per n/2
 // erases). So there are at most n + 1 leaves, the height is at most
-// 1 + log2(n + 1), and entries take at most four times their own size
-// (about 1.3x after random inserts, 1x after a build). A rebuild that cannot
-// get memory is skipped and tried again at the next erase.
+// 1 + log(n + 1) / log(kFanout / 2), and leaves are at least half full on
+// average while only inserts happen, a quarter full after any erase. A
+// rebuild that cannot get memory is skipped and tried again at the next erase.
 //
 // Iterators are (leaf, index): inserting invalidates them, erasing keeps
-// valid only the one erase returns. Only allocation throws (std::bad_alloc),
-// and then the tree is as it was.
+// valid only the one erase returns. Only allocation and the entries' own
+// constructors throw, and then the tree is as it was.
 #pragma once
 
 #include <algorithm>
