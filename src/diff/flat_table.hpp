@@ -28,8 +28,8 @@
 // kMaxWindows, or long probes far more frequent than in any benign table,
 // move the table for good (until clear()) into an ordered mode: a B+-tree
 // keyed by Less (for ids, byte order; see ordered_tree.hpp), O(log n) per
-// operation whoever chose the keys. Its walk order is key order, so it too depends on the
-// history alone. Lookups through a const table never switch it.
+// operation whoever chose the keys. Its walk order is key order, so it too
+// depends on the history alone. Lookups through a const table never switch it.
 //
 // Rehashing copies const keys (entries are std::pair<const K, V>) and moves
 // values. Allocation failures and impossible sizes throw (std::bad_alloc,
