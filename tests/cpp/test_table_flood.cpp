@@ -1,14 +1,20 @@
+// Where ids land in a table: structured ids spread like random ones, benign
+// ids never switch a table, and ids crafted against the hash switch it to the
+// ordered mode, which keeps every operation at O(log n).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "bytes/graph_diff_bytes.hpp"
 #include "common/uuid.hpp"
+#include "diff/flat_table_ctrl.hpp"
 #include "diff/hash_containers.hpp"
+#include "diff/id_hash.hpp"
 
 namespace tavro {
 namespace {
@@ -86,40 +92,57 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
     EXPECT_FALSE(set.is_ordered()) << "clear() makes the table flat again";
 }
 
-// Benign key sets never switch, at sizes where their longest probes peak.
-TEST(TableFlood, NormalIdsStayFlat) {
+// The byte reader fills the same tables: crafted deleted nodes (against the
+// capacity it reserves for them) read back complete, in the ordered mode.
+TEST(TableFlood, CraftedIdsThroughTheByteReader) {
+    const std::size_t n = 2000;
+    HashSet<Uuid> sized;
+    sized.reserve(n);
+    std::vector<std::uint8_t> bytes(16, 0);
+    bytes[8] = n % 256;
+    bytes[9] = n / 256;
+    for (const Uuid& id : crafted_ids(n, sized.capacity())) {
+        bytes.push_back(16);
+        bytes.insert(bytes.end(), 7, 0);
+        bytes.insert(bytes.end(), id.bytes.begin(), id.bytes.end());
+    }
+    bytes.insert(bytes.end(), 16, 0);
+    const Result<Diff> read = bytes_to_graph_diff(bytes);
+    ASSERT_TRUE(read.ok());
+    EXPECT_TRUE(read.value().deleted_nodes.is_ordered());
+    EXPECT_EQ(read.value().deleted_nodes.size(), n);
+}
+
+// Benign ids: key sets that a weak hash would cluster (counters at either end
+// in either byte order, time-ordered ids, ids one byte apart, halves equal to
+// a key) spread over home positions like random ids (at 0.75 ids per bucket
+// the share of empty buckets is e^-0.75, and no bucket is crowded), and a
+// table of them filled to 7/8, where probes are longest, never switches.
+TEST(TableFlood, BenignIdsSpreadLikeRandomOnesAndStayFlat) {
     std::mt19937_64 rng(3);
-    const Uuid base = random_id(rng);
-    const std::function<Uuid(std::uint64_t)> key_sets[] = {
-        [&](std::uint64_t) { return random_id(rng); },
-        [](std::uint64_t i) {  // counter, big-endian in the last bytes
-            Uuid id;
-            for (int b = 0; b < 8; ++b) {
-                id.bytes[static_cast<std::size_t>(15 - b)] =
-                    static_cast<std::uint8_t>(i >> (8 * b));
-            }
-            return id;
-        },
-        [&](std::uint64_t i) {  // time-ordered: 48-bit milliseconds, version 7, random tail
-            const std::uint64_t halves[2] = {(0x018f3a2b4c5dULL + i / 16) << 16 | 0x7000 | i % 16,
-                                             0x8000000000000000ULL | rng() >> 2};
-            return Uuid::from_bytes(halves);
-        },
-        [&](std::uint64_t i) {  // one byte away from one base id, then the next base
-            Uuid id = base;
-            id.bytes[i % 16] = static_cast<std::uint8_t>(id.bytes[i % 16] + 1 + i / 16 % 255);
-            id.bytes[(i / 4080 + 1) % 16] ^= static_cast<std::uint8_t>(i / 4080 * 0x9d);
-            return id;
-        },
-    };
-    for (const std::size_t n : {100'000u, 1'000'000u}) {
-        for (const auto& make : key_sets) {
+    for (const std::uint64_t n : {100'000u, 1'000'000u}) {
+        for (int kind = 0; kind < 7; ++kind) {
             HashSet<Uuid> set;
-            set.reserve(n);  // 7/8 full at the end: probes at their longest
+            set.reserve(n);
+            const std::uint64_t buckets = n + n / 3 + 1;
+            std::vector<std::uint32_t> load(buckets, 0);
             for (std::uint64_t i = 0; i < n; ++i) {
-                set.insert(make(i));
+                const std::uint64_t halves[7][2] = {
+                    {rng(), rng()},
+                    {0, __builtin_bswap64(i)},
+                    {i, 0},
+                    {id_hash_detail::kKey0, i << 20},
+                    {~0ULL, i * 0x9e37},
+                    {(0x018f3a2b4c5dULL + i / 16) << 16 | 0x7000 | i % 16, 1ULL << 63 | rng() >> 2},
+                    {0x0123456789abcdefULL ^ (i % 255 + 1) << (8 * (i / 255 % 8)), i / 2040}};
+                const Uuid id = Uuid::from_bytes(halves[kind]);
+                set.insert(id);
+                ++load[flat_table_detail::home_of(hash_id(id), buckets)];
             }
-            EXPECT_FALSE(set.is_ordered()) << n;
+            EXPECT_FALSE(set.is_ordered()) << kind << " at " << n;
+            const auto empty = static_cast<double>(std::count(load.begin(), load.end(), 0u));
+            EXPECT_NEAR(empty / static_cast<double>(buckets), std::exp(-0.75), 0.02) << kind;
+            EXPECT_LE(*std::max_element(load.begin(), load.end()), 12u) << kind;
         }
     }
 }

@@ -33,18 +33,20 @@ py::PyResult<py::OwnedRef> fail_as(const std::string& kind, const std::string& m
     return py::OwnedRef::borrow(Py_None);
 }
 
-// fail(kind, message): the body fails in the way `kind` says, with `message`
-// given as bytes (which need not be UTF-8).
+// The body of fail(kind, message): fails in the way `kind` says, with
+// `message` given as bytes (which need not be UTF-8).
+py::PyResult<py::OwnedRef> fail_with(PyObject* args) {
+    const char* kind = nullptr;
+    PyObject* message = nullptr;
+    if (!PyArg_ParseTuple(args, "sS", &kind, &message)) {
+        return py::fetch_error();
+    }
+    return fail_as(kind, std::string(PyBytes_AS_STRING(message),
+                                     static_cast<std::size_t>(PyBytes_GET_SIZE(message))));
+}
+
 PyObject* fail(PyObject*, PyObject* args) {
-    return py::call_entry([&]() -> py::PyResult<py::OwnedRef> {
-        const char* kind = nullptr;
-        PyObject* message = nullptr;
-        if (!PyArg_ParseTuple(args, "sS", &kind, &message)) {
-            return py::fetch_error();
-        }
-        return fail_as(kind, std::string(PyBytes_AS_STRING(message),
-                                         static_cast<std::size_t>(PyBytes_GET_SIZE(message))));
-    });
+    return py::call_entry([&] { return fail_with(args); });
 }
 
 // call_and_fetch(callable): a failure of `callable()` is fetched back as the
@@ -71,12 +73,7 @@ PyObject* raw_entry_depth(PyObject*, PyObject*) {
 // which reports the failure as unraisable and returns nothing.
 PyObject* fail_unraisable(PyObject*, PyObject* args) {
     py::call_entry_unraisable([&]() -> py::PyResult<void> {
-        const char* kind = nullptr;
-        PyObject* message = nullptr;
-        if (!PyArg_ParseTuple(args, "sS", &kind, &message)) {
-            return py::fetch_error();
-        }
-        if (auto failed = fail_as(kind, PyBytes_AS_STRING(message)); !failed) {
+        if (auto failed = fail_with(args); !failed) {
             return std::move(failed).error();
         }
         return {};

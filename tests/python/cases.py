@@ -10,6 +10,8 @@ from operator import methodcaller
 from diff_model import DiffModel, FloatLike, IndexLike, Raises
 from tavro_api import PyGraphDiff
 
+BAD = b"short"  # an id that does not convert
+RANGE = "out of range integral type conversion attempted"
 A, B, C, GONE = (bytes([n]) * 15 + bytes([n ^ 0x5A]) for n in (0xA1, 0xB2, 0xC3, 0xDD))
 PARAMETERS = {"add_node": ("id", "update"), "delete_node": ("id",),
               "add_edge": ("from", "to", "weight"), "delete_edge": ("from", "to"), "clear": ()}  # fmt: skip
@@ -63,12 +65,17 @@ ODD = collections.OrderedDict(label=type("Label", (str,), {})("sub"), size=Float
                               show_label=type("numpy.bool_", (), {"__bool__": lambda _: False})())  # fmt: skip
 BLOB = populated().to_bytes()
 
-# name -> (method of a populated diff or of the class, args, kwargs, exception type or None)
+# name -> (method of a populated diff or of the class, args, kwargs, and the
+# exception: None, its type, or its type and exact message)
 CASES = {
     "new": ("PyGraphDiff", (), {}, None),
     "add_node_all_fields": ("add_node", (C, FULL), {}, None),
     "add_node_merges_odd_types": ("add_node", (A, ODD), {}, None),
     "add_node_dict_subclass": ("add_node", (GONE, DictSub(url="u", extra=[1])), {}, None),
+    "add_node_empty_zero_and_false_are_values": ("add_node", (A, {"label": "", "green": 0, "show_label": False}), {}, None),
+    "add_node_nul_in_a_str_subclass": ("add_node", (B, {"url": type("T", (str,), {})("a\x00é")}), {}, None),
+    "add_node_other_keys_ignored": ("add_node", (C, {"showLabel": True, "Label": 1, b"label": 3, 1: 4, None: 5}), {}, None),
+    "add_node_defaultdict_read_by_its_storage": ("add_node", (C, collections.defaultdict(int, red=5)), {}, None),
     "add_node_keywords": ("add_node", (), {"update": {}, "id": B}, None),
     "delete_node": ("delete_node", (B,), {}, None),
     "add_edge_object_weight": ("add_edge", (A, C, FloatLike(-0.0)), {}, None),
@@ -81,25 +88,49 @@ CASES = {
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
     "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested(methodcaller("num_nodes"), "Already mutably borrowed")), {}, None),
     "id_short": ("add_node", (bytes(15), {}), {}, TypeError),
+    "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
+    "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
     "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
-    "update_list": ("add_node", (A, [1]), {}, TypeError),
-    "label_none": ("add_node", (A, {"label": None}), {}, TypeError),
     "url_surrogate": ("add_node", (A, {"url": "\ud800"}), {}, UnicodeEncodeError),
     "size_str_after_a_label": ("add_node", (A, {"label": "new", "size": "1"}), {}, TypeError),
-    "red_300_after_others": ("add_node", (A, {"label": "n", "url": "u", "red": 300}), {}, OverflowError),
-    "show_label_int": ("add_node", (A, {"show_label": 1}), {}, TypeError),
     "key_lookup_raises": ("add_node", (A, {RaisingKey(): 1}), {}, ZeroDivisionError),
     "weight_str": ("add_edge", (A, C, "1"), {}, TypeError),
     "weight_huge_int": ("add_edge", (A, C, 10**400), {}, OverflowError),
     "weight_raises": ("add_edge", (A, C, Raises(ValueError("no float"))), {}, ValueError),
-    "too_many_positional": ("add_node", (A, {}, 1), {}, TypeError),
-    "multiple_values": ("add_node", (A,), {"id": A}, TypeError),
-    "unknown_keyword": ("delete_edge", (A, B), {"x": 1}, TypeError),
-    "missing_arguments": ("add_edge", (), {}, TypeError),
-    "new_with_argument": ("PyGraphDiff", (None,), {}, TypeError),
-    "no_arguments_given_one": ("num_nodes", (1,), {}, TypeError),
     "wrong_receiver": ("PyGraphDiff.add_node", (object(), A, {}), {}, TypeError),
     "change_inside_a_change": ("add_edge", (A, C, Nested(methodcaller("clear"), "Already borrowed", True)), {}, RuntimeError),
+    # Node update dicts: only a TypeError is reworded; of two bad values the
+    # earlier field is reported, whatever the dict order.
+    "update_list": ("add_node", (A, [("label", "a")]), {}, (TypeError, "argument 'update': 'list' object cannot be converted to 'PyDict'")),
+    "update_mapping": ("add_node", (A, collections.UserDict()), {}, (TypeError, "argument 'update': 'UserDict' object cannot be converted to 'PyDict'")),
+    "label_none": ("add_node", (A, {"label": None}), {}, (TypeError, "argument 'update': 'NoneType' object cannot be converted to 'PyString'")),
+    "size_none": ("add_node", (A, {"size": None}), {}, (TypeError, "argument 'update': must be real number, not NoneType")),
+    "colour_float": ("add_node", (A, {"red": 1.0}), {}, (TypeError, "argument 'update': 'float' object cannot be interpreted as an integer")),
+    "show_label_int": ("add_node", (A, {"show_label": 1}), {}, (TypeError, "argument 'update': 'int' object cannot be converted to 'PyBool'")),
+    "show_label_named_bool_": ("add_node", (A, {"show_label": type("bool_", (), {})()}), {}, (TypeError, "argument 'update': 'bool_' object cannot be converted to 'PyBool'")),
+    "colour_256": ("add_node", (A, {"green": 256}), {}, (OverflowError, RANGE)),
+    "colour_beyond_c_long": ("add_node", (A, {"red": 2**63}), {}, (OverflowError, "Python int too large to convert to C long")),
+    "size_beyond_a_double": ("add_node", (A, {"size": 10**400}), {}, (OverflowError, "int too large to convert to float")),
+    "label_before_url": ("add_node", (A, {"url": 2.5, "label": 5}), {}, (TypeError, "argument 'update': 'int' object cannot be converted to 'PyString'")),
+    "url_before_size": ("add_node", (A, {"size": Raises(LookupError("s")), "url": 2.5}), {}, (TypeError, "argument 'update': 'float' object cannot be converted to 'PyString'")),
+    "size_before_red": ("add_node", (A, {"red": 300, "size": Raises(LookupError("s"))}), {}, (LookupError, "s")),
+    "red_before_green": ("add_node", (A, {"label": "n", "green": "x", "red": 300}), {}, (OverflowError, RANGE)),
+    "green_before_blue": ("add_node", (A, {"blue": 300, "green": Raises(LookupError("g"))}), {}, (LookupError, "g")),
+    "blue_before_show_label": ("add_node", (A, {"show_label": "yes", "blue": 300}), {}, (OverflowError, RANGE)),
+    # Argument binding: checked before any conversion (BAD would not convert).
+    "new_with_argument": ("PyGraphDiff", (None,), {}, (TypeError, "PyGraphDiff.__new__() takes 0 positional arguments but 1 was given")),
+    "new_keywords_in_the_order_passed": ("PyGraphDiff", (), {"b": 1, "a": 2}, (TypeError, "PyGraphDiff.__new__() got an unexpected keyword argument 'b'")),
+    "noun_stays_plural_for_one_parameter": ("delete_node", (BAD, A), {}, (TypeError, "PyGraphDiff.delete_node() takes 1 positional arguments but 2 were given")),
+    "too_many_positional_before_a_repeated_keyword": ("add_node", (A, {}, 1), {"id": A}, (TypeError, "PyGraphDiff.add_node() takes 2 positional arguments but 3 were given")),
+    "unknown_keyword_before_missing": ("delete_edge", (A,), {"target": A}, (TypeError, "PyGraphDiff.delete_edge() got an unexpected keyword argument 'target'")),
+    "repeated_keyword_first_in_order": ("add_node", (BAD,), {"id": A, "bogus": 1}, (TypeError, "PyGraphDiff.add_node() got multiple values for argument 'id'")),
+    "repeat_of_a_later_parameter": ("add_edge", (A, A, "x"), {"weight": 1.0}, (TypeError, "PyGraphDiff.add_edge() got multiple values for argument 'weight'")),
+    "missing_first_later_given_by_name": ("add_node", (), {"update": []}, (TypeError, "PyGraphDiff.add_node() missing 1 required positional argument: 'id'")),
+    "three_missing": ("add_edge", (), {}, (TypeError, "PyGraphDiff.add_edge() missing 3 required positional arguments: 'from', 'to', and 'weight'")),
+    "missing_first_and_last": ("add_edge", (), {"to": BAD}, (TypeError, "PyGraphDiff.add_edge() missing 2 required positional arguments: 'from' and 'weight'")),
+    "from_bytes_missing": ("from_bytes", (), {}, (TypeError, "PyGraphDiff.from_bytes() missing 1 required positional argument: 'bytes'")),
+    "no_arguments_given_one": ("to_bytes", (1,), {}, (TypeError, "PyGraphDiff.to_bytes() takes no arguments (1 given)")),
+    "listing_given_a_keyword": ("deleted_edges", (), {"x": 1}, (TypeError, "PyGraphDiff.deleted_edges() takes no keyword arguments")),
     "from_bytes_bytearray": ("PyGraphDiff.from_bytes", (bytearray(32),), {}, TypeError),
     "from_bytes_empty": ("PyGraphDiff.from_bytes", (b"",), {}, Exception),
     "from_bytes_bad_utf8": ("PyGraphDiff.from_bytes", (node_record(b"\xe2\x82"),), {}, Exception),
@@ -124,6 +155,12 @@ def call(diff, case):
         return fn(*args, **kwargs), None
     except BaseException as error:  # noqa: BLE001 - the caller checks it
         return None, error
+
+
+def expected_error(case):
+    """The exception a case raises: (type or None, exact message or None)."""
+    error = case[3]
+    return error if isinstance(error, tuple) else (error, None)
 
 
 def expected_model(case):

@@ -1,12 +1,12 @@
 """The diff's rules seen from Python: every case of the shared list against the
-model (a failed call changes nothing and leaves the object usable), and random
+model (a failed call raises exactly, changes nothing and leaves the object usable), and random
 histories against the model with the byte form as one more step. (The rules
 written out case by case are the C++ history table.)"""
 
 import math
 
 import pytest
-from cases import CASES, C, Nested, call, expected_model, populated
+from cases import CASES, C, Nested, call, expected_error, expected_model, populated
 from diff_model import DiffModel, id_text, snapshot
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
@@ -18,10 +18,13 @@ def test_each_call_does_what_the_model_says_or_fails_changing_nothing(name):
     case = CASES[name]
     diff = populated()
     before = snapshot(diff)
+    dicts = [(arg, dict(arg)) for arg in case[1] if isinstance(arg, dict)]
     result, error = call(diff, case)
-    expected_error = case[3]
-    assert (type(error) if error else None) is expected_error, error
-    assert snapshot(diff) == (before if expected_error else expected_model(case).snapshot())
+    assert all(dict(arg) == copy for arg, copy in dicts)  # the caller's dict is left alone
+    error_type, message = expected_error(case)
+    assert (type(error) if error else None) is error_type, error
+    assert message is None or str(error) == message
+    assert snapshot(diff) == (before if error_type else expected_model(case).snapshot())
     for arg in case[1]:
         if isinstance(arg, Nested):
             assert str(arg.raised) == arg.message

@@ -1,11 +1,13 @@
-// Helpers shared by the C++ tests: ids named by a letter, node updates from
-// JSON, a one-line rendering of a whole diff, and diffs built from a history.
+// A diff as text, shared by the C++ tests and the fuzz targets: ids named by
+// a letter, node updates as JSON, the whole diff as sorted words, and diffs
+// built from a history written in those words.
 #pragma once
 
-#include <gtest/gtest.h>
-
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <iomanip>
 #include <set>
 #include <sstream>
@@ -27,10 +29,17 @@ inline Uuid id_of(char first) {
     return id;
 }
 
-inline NodeUpdate update_of(std::string_view json) {
-    auto read = read_node_update_json(json);
-    EXPECT_TRUE(read.ok()) << json;
-    return read.ok() ? std::move(read).value() : NodeUpdate{};
+inline std::string name_of(const Uuid& id) {
+    if (id == id_of(static_cast<char>(id.bytes[0]))) {
+        return std::string(1, static_cast<char>(id.bytes[0]));
+    }
+    std::string hex = "[";
+    for (const std::uint8_t byte : id.bytes) {
+        char digits[3];
+        std::snprintf(digits, sizeof digits, "%02x", byte);
+        hex += digits;
+    }
+    return hex + "]";
 }
 
 inline std::string json_of(const NodeUpdate& update) {
@@ -39,13 +48,15 @@ inline std::string json_of(const NodeUpdate& update) {
     return text;
 }
 
-// The whole diff as sorted words, ids named by their first byte: "Na{json}"
-// a node change, "Da" a deleted node, "Ea:" a pending-edge source and "Eab=w"
-// its edge, "Xa:" and "Xab" the same for deleted edges.
+// The whole diff as sorted words, ids made by id_of() named by their first
+// byte (others by their 32 hex digits, in brackets): "Na{json}" a node change,
+// "Da" a deleted node, "Ea:" a pending-edge source and "Eab=w" its edge (a NaN
+// weight as its bits, "Eab=W7fc00001"), "Xa:" and "Xab" the same for deleted
+// edges.
 inline std::string state(const Diff& d) {
     std::multiset<std::string> words;
-    const auto word = [&](char kind, const Uuid& id, std::string rest) {
-        words.insert(std::string{kind, static_cast<char>(id.bytes[0])} + rest);
+    const auto word = [&](char kind, const Uuid& id, const std::string& rest) {
+        words.insert(kind + name_of(id) + rest);
     };
     for (const auto& [id, update] : d.new_or_updated_nodes) {
         word('N', id, json_of(update));
@@ -57,14 +68,19 @@ inline std::string state(const Diff& d) {
         word('E', source, ":");
         for (const auto& [target, w] : targets) {
             std::ostringstream weight;
-            weight << static_cast<char>(target.bytes[0]) << '=' << std::setprecision(9) << w;
+            weight << name_of(target) << '=' << std::setprecision(9);
+            if (std::isnan(w)) {
+                weight << 'W' << std::hex << std::bit_cast<std::uint32_t>(w);
+            } else {
+                weight << w;
+            }
             word('E', source, weight.str());
         }
     }
     for (const auto& [source, targets] : d.edges.deleted) {
         word('X', source, ":");
         for (const Uuid& target : targets) {
-            word('X', source, std::string(1, static_cast<char>(target.bytes[0])));
+            word('X', source, name_of(target));
         }
     }
     std::string text;
@@ -72,6 +88,18 @@ inline std::string state(const Diff& d) {
         text.append(text.empty() ? "" : " ").append(w);
     }
     return text;
+}
+
+// The node update a JSON text reads as; a text that does not read is a fault
+// of the test itself, which stops there.
+inline NodeUpdate update_of(std::string_view json) {
+    auto read = read_node_update_json(json);
+    if (!read.ok()) {
+        std::fprintf(stderr, "not a node update: %.*s\n", static_cast<int>(json.size()),
+                     json.data());
+        std::abort();
+    }
+    return std::move(read).value();
 }
 
 // Applies operations written like the words of state(): "Na{json}", "Da",

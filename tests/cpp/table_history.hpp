@@ -1,0 +1,96 @@
+// A history of table operations decoded from bytes, run on a table and on
+// std::map side by side: the table's unit test feeds it random bytes, its fuzz
+// target the fuzzer's input. Three bytes make a step: the operation, then a
+// 16-bit argument (a key, taken modulo `keys`, for most operations).
+#pragma once
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tavro::testing {
+
+// Runs the history on `table` (given empty) and a std::map, checking every
+// result and the size after every step, and the contents every 1024 steps
+// and at the end. Returns the first disagreement, or "" and the walk order at
+// the end in `order` (key order once the table is in its ordered mode).
+template <class Table>
+std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys, Table& table,
+                        std::vector<std::uint64_t>& order) {
+    std::map<std::uint64_t, std::string> reference;
+    const auto same_contents = [&] {
+        const std::map<std::uint64_t, std::string> walked(table.begin(), table.end());
+        return walked == reference && std::distance(table.begin(), table.end()) ==
+                                          static_cast<std::ptrdiff_t>(reference.size());
+    };
+    for (std::size_t i = 0; i + 3 <= bytes.size(); i += 3) {
+        const std::uint64_t arg = bytes[i + 1] | std::uint64_t{bytes[i + 2]} << 8;
+        const std::uint64_t key = arg % keys * 0x9e3779b97f4a7c15ULL;  // spread over 64 bits
+        const std::string value = std::to_string(i);
+        bool agree = true;
+        switch (bytes[i] % 8) {
+            case 0:
+            case 1:
+                agree = table.try_emplace(key, value).second ==
+                        reference.try_emplace(key, value).second;
+                break;
+            case 2:
+                agree = table.insert_or_assign(key, value).second ==
+                        reference.insert_or_assign(key, value).second;
+                break;
+            case 3:
+            case 4:
+                agree = table.erase(key) == reference.erase(key);
+                break;
+            case 5: {
+                const auto it = table.find(key);
+                agree = it == table.end() ? !reference.contains(key)
+                                          : reference.contains(key) && reference[key] == it->second;
+                break;
+            }
+            case 6:
+                table[key] += "+";
+                reference[key] += "+";
+                break;
+            default:                     // rarer operations, chosen by the argument's low byte
+                if (bytes[i + 1] < 4) {  // erase a class of keys while walking, as delete_node does
+                    const auto in_class = [&](std::uint64_t k) { return k % 7 == arg % 7; };
+                    for (auto it = table.begin(); it != table.end();) {
+                        it = in_class(it->first) ? table.erase(it) : std::next(it);
+                    }
+                    std::erase_if(reference, [&](const auto& e) { return in_class(e.first); });
+                } else if (bytes[i + 1] < 8) {
+                    table.reserve(arg >> 4);
+                } else if (bytes[i + 1] < 10) {
+                    Table copy = table;
+                    agree = copy == table;
+                    copy[key] += "x";
+                    agree = agree && !(copy == table);
+                    table = std::move(copy);
+                    reference[key] += "x";
+                } else if (bytes[i + 1] == 10 && bytes[i + 2] < 2) {
+                    table.clear();
+                    reference.clear();
+                }
+        }
+        if (!agree || table.size() != reference.size() ||
+            (i / 3 % 1024 == 1023 && !same_contents())) {
+            return "step " + std::to_string(i / 3) + " disagrees with std::map";
+        }
+    }
+    if (!same_contents()) {
+        return "contents differ at the end";
+    }
+    for (const auto& entry : table) {
+        order.push_back(entry.first);
+    }
+    const bool sorted = std::is_sorted(order.begin(), order.end());
+    return table.is_ordered() && !sorted ? "an ordered table walks out of key order" : "";
+}
+
+}  // namespace tavro::testing
