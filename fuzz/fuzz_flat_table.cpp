@@ -21,6 +21,7 @@ struct LowLimits {
     static constexpr std::uint32_t kLongWindows = 1;
     static constexpr std::uint32_t kLongAllowance = 2;
     static constexpr std::uint32_t kLongShare = 8;
+    static constexpr std::size_t kTreeNodeBytes = 64;
 };
 
 // Mixes, or keeps only `values` distinct hashes (0: mix).

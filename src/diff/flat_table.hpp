@@ -15,19 +15,21 @@
 // anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
-// the key bytes alone and capacities from the sizes alone. Erasing never moves
-// an entry, so erasing during a walk (also the current entry, by iterator) is
-// safe; inserting into the walked table may rehash and invalidate iterators.
-// clear() releases the block, leaving the table as if newly made.
+// the key bytes alone and capacities from the sizes alone. To erase from the
+// walked table, erase by iterator and go on from the iterator it returns: in
+// the flat mode erasing moves no entry, in the ordered mode it may move those
+// sharing the erased entry's leaf, or rebuild the tree. Inserting into the
+// walked table may invalidate every iterator. clear() releases the block,
+// leaving the table as if newly made.
 //
 // Flooding: the hash's keys are public, so ids can be crafted whose home
 // positions pile up in one stretch, making every probe walk past all of them.
 // Each probe counts its 16-slot windows; one probe past FloodLimits::
 // kMaxWindows, or long probes far more frequent than in any benign table,
-// move the table for good (until clear()) into an ordered mode: a balanced
-// tree keyed by Less (for ids, byte order), O(log n) per operation whoever
-// chose the keys. Its walk order is key order, so it too depends on the
-// history alone. Lookups through a const table never switch it.
+// move the table for good (until clear()) into an ordered mode: a B+-tree
+// keyed by Less (for ids, byte order; see ordered_tree.hpp), O(log n) per
+// operation whoever chose the keys. Its walk order is key order, so it too
+// depends on the history alone. Lookups through a const table never switch it.
 //
 // Rehashing copies const keys (entries are std::pair<const K, V>) and moves
 // values. Allocation failures and impossible sizes throw (std::bad_alloc,
@@ -44,8 +46,10 @@
 #include <stdexcept>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "diff/flat_table_ctrl.hpp"
+#include "diff/ordered_tree.hpp"
 
 namespace tavro {
 
@@ -117,6 +121,9 @@ struct FloodLimits {
     // ...and more than kLongAllowance + size / kLongShare of them switch.
     static constexpr std::uint32_t kLongAllowance = 64;
     static constexpr std::uint32_t kLongShare = 64;
+    // Bytes per node of the ordered mode's tree: wide enough that the levels
+    // above the leaves stay few and in cache.
+    static constexpr std::size_t kTreeNodeBytes = 1024;
 };
 
 // What a probe is for: a lookup, an insert (the key's slot, else the first
@@ -132,9 +139,8 @@ struct ProbeResult {
 }  // namespace flat_table_detail
 
 // `Slots` says what a slot holds: key_type, value_type (the stored entry),
-// kKeysOnly (entries may not be modified through iterators), key(entry),
-// same_value(a, b) (entries with equal keys compare equal) and Tree<Less>
-// (the ordered container of the same entries).
+// kKeysOnly (entries may not be modified through iterators), key(entry) and
+// same_value(a, b) (entries with equal keys compare equal).
 template <class Slots, class Hash, class Eq, class Less,
           class Limits = flat_table_detail::FloodLimits>
 class FlatTable {
@@ -142,7 +148,7 @@ class FlatTable {
     using Ctrl = flat_table_detail::Ctrl;
     using ProbeFor = flat_table_detail::ProbeFor;
     using ProbeResult = flat_table_detail::ProbeResult;
-    using Tree = typename Slots::template Tree<Less>;
+    using Tree = OrderedTree<Slots, Less, Limits::kTreeNodeBytes>;
 
     struct OrderedBlock : Header {
         Tree tree;
@@ -464,17 +470,12 @@ class FlatTable {
     template <class... Args>
     [[gnu::noinline]] std::pair<iterator, bool> emplace_ordered(const key_type& key,
                                                                 Args&&... args) {
-        Tree& entries = tree();
-        auto position = entries.lower_bound(key);
-        if (position != entries.end() && !entries.key_comp()(key, Slots::key(*position))) {
-            return {iterator(position, &entries), false};
-        }
-        if (block_->size == UINT32_MAX) {
+        if (block_->size == UINT32_MAX && find(key) == end()) {
             throw std::length_error("hash table: too many entries");
         }
-        position = entries.emplace_hint(position, std::forward<Args>(args)...);
-        ++block_->size;
-        return {iterator(position, &entries), true};
+        const auto [position, inserted] = tree().try_emplace(key, std::forward<Args>(args)...);
+        block_->size += inserted ? 1 : 0;
+        return {iterator(position, &tree()), inserted};
     }
 
     // Counts a long insert probe; true when the block is flooded: this probe
@@ -486,35 +487,41 @@ class FlatTable {
                    Limits::kLongAllowance + block->size / Limits::kLongShare;
     }
 
-    // Moves every entry of the flat block into a new ordered block. If the
-    // tree cannot get its memory, the entries go back and the table is as it
-    // was.
+    // Moves every entry of the flat block into a new ordered block, built in
+    // one pass from the entries sorted by key (keys are copied next to their
+    // entry's address, so the sort does not chase pointers). Everything that
+    // can fail comes before the first entry moves, so running out of memory
+    // leaves the table as it was.
     [[gnu::noinline, gnu::cold]] void to_ordered() {
+        struct Place {
+            key_type key;
+            value_type* entry;
+        };
         Header* flat = block_;
-        auto* ordered = new OrderedBlock{{flat->size, 0, 0, 0}, Tree()};
+        std::vector<Place> sorted;
+        sorted.reserve(flat->size);
         const Ctrl* ctrl = ctrl_of(flat);
-        value_type* slots = slots_of(flat);
-        std::size_t i = 0;
-        try {
-            for (; i < flat->capacity; ++i) {
-                if (ctrl[i] >= 0) {
-                    ordered->tree.emplace_hint(ordered->tree.end(), std::move(slots[i]));
-                }
+        for (std::size_t i = 0; i < flat->capacity; ++i) {
+            if (ctrl[i] >= 0) {
+                value_type* entry = slots_of(flat) + i;
+                sorted.push_back({Slots::key(*entry), entry});
             }
-        } catch (...) {
-            for (std::size_t j = 0; j < i; ++j) {
-                if (ctrl[j] >= 0) {
-                    auto node = ordered->tree.find(Slots::key(slots[j]));
-                    slots[j].~value_type();
-                    ::new (static_cast<void*>(slots + j)) value_type(std::move(*node));
-                }
-            }
-            delete ordered;
-            throw;
         }
+        std::sort(sorted.begin(), sorted.end(),
+                  [](const Place& a, const Place& b) { return Less()(a.key, b.key); });
+        std::unique_ptr<OrderedBlock> ordered(new OrderedBlock{{flat->size, 0, 0, 0}, Tree()});
+        // Entries are taken in key order, scattered over the block: ask for
+        // each a few entries ahead.
+        constexpr std::size_t kAhead = 8;
+        ordered->tree.build(sorted.size(), [&, i = std::size_t{0}]() mutable -> value_type&& {
+            if (i + kAhead < sorted.size()) {
+                __builtin_prefetch(sorted[i + kAhead].entry);
+            }
+            return std::move(*sorted[i++].entry);
+        });
         destroy_entries(flat);
         deallocate(flat);
-        block_ = ordered;
+        block_ = ordered.release();
     }
 
     static Ctrl* ctrl_of(Header* block) noexcept {

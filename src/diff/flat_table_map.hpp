@@ -5,8 +5,6 @@
 #pragma once
 
 #include <functional>
-#include <map>
-#include <set>
 #include <tuple>
 #include <utility>
 
@@ -25,8 +23,6 @@ struct MapSlots {
     static bool same_value(const value_type& a, const value_type& b) {
         return a.second == b.second;
     }
-    template <class Less>
-    using Tree = std::map<K, V, Less>;
 };
 
 template <class K>
@@ -36,8 +32,6 @@ struct SetSlots {
     static constexpr bool kKeysOnly = true;
     static const K& key(const value_type& entry) noexcept { return entry; }
     static bool same_value(const value_type&, const value_type&) noexcept { return true; }
-    template <class Less>
-    using Tree = std::set<K, Less>;
 };
 
 }  // namespace flat_table_detail
