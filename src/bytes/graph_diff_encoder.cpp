@@ -1,7 +1,6 @@
-// Writing a diff: JSON texts first, then one measuring pass, then one buffer of
-// exactly the measured length filled section by section.
+// Writing a diff: one measuring pass, then one buffer of exactly the measured
+// length filled section by section, the JSON texts written in place.
 #include <cstring>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -16,32 +15,82 @@ namespace {
 
 using namespace byte_layout;
 
-// Every node change's JSON text, in the walk order of the node container, laid
-// end to end in one buffer: one allocation for all texts instead of one per
-// node, and no map to find them again (they are written in the same order).
-NodeTexts node_texts(const Diff& diff) {
-    NodeTexts texts;
-    texts.ends.reserve(diff.new_or_updated_nodes.size());
-    for (const auto& entry : diff.new_or_updated_nodes) {
-        write_node_update_json(entry.second, texts.arena);
-        texts.ends.push_back(texts.arena.size());
+using NodeChanges = HashMap<Uuid, NodeUpdate>;
+
+// Calls visit(entry) for every entry of `table` in walk order until it
+// returns false, while a second walk `Ahead` entries on calls load(entry):
+// loads started there have arrived by the time the first walk gets to them.
+// (The table's own iterator already starts loading the block of an inner
+// table 16 entries on.) Returns whether every visit returned true.
+template <int Ahead, class Table, class Load, class Visit>
+bool walk_loading_ahead(const Table& table, Load load, Visit visit) {
+    auto ahead = table.begin();
+    for (int i = 0; i < Ahead && ahead != table.end(); ++i) {
+        ++ahead;
     }
-    return texts;
+    for (const auto& entry : table) {
+        if (ahead != table.end()) {
+            load(*ahead);
+            ++ahead;
+        }
+        if (!visit(entry)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-CheckedLength measure(const NodeTexts& texts, const Diff& diff) {
+// A text longer than a string's inline room sits in a block of its own
+// somewhere in the heap: a cache miss per node unless loaded ahead.
+void load_texts(const NodeChanges::value_type& entry) noexcept {
+    const NodeUpdate& update = entry.second;
+    if (update.label) {
+        __builtin_prefetch(update.label->data());
+    }
+    if (update.url) {
+        __builtin_prefetch(update.url->data());
+    }
+}
+
+// The first lines of a source's targets; its block header was loaded ahead
+// by the walk's iterator.
+constexpr auto load_targets = [](const auto& entry) noexcept {
+    const auto& targets = entry.second;
+    if (targets.empty()) {
+        return;
+    }
+    const char* const first = reinterpret_cast<const char*>(&*targets.begin());
+    const std::size_t bytes = targets.size() * sizeof(*targets.begin());
+    for (std::size_t offset = 0; offset < bytes && offset < 512; offset += 64) {
+        __builtin_prefetch(first + offset);
+    }
+};
+
+constexpr auto load_nothing = [](const auto&) noexcept {};
+
+CheckedLength measure(const Diff& diff, std::vector<Float32Decimal>& size_digits) {
     CheckedLength length(kSectionCountsSize);
-    length.add_blocks(texts.ends.size(), kNodeEntryHeadSize);
-    length.add(texts.arena.size());
+    const NodeChanges& nodes = diff.new_or_updated_nodes;
+    length.add_blocks(nodes.size(), kNodeEntryHeadSize);
+    size_digits.reserve(nodes.size());
+    walk_loading_ahead<8>(nodes, load_texts, [&](const auto& entry) {
+        const NodeUpdateJson json(entry.second);
+        size_digits.push_back(json.size_digits());
+        length.add(json.size());
+        return true;
+    });
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
-    for (const auto& entry : diff.edges.new_or_updated) {
-        length.add(kSourceHeadSize);
-        length.add_blocks(entry.second.size(), kWeightedTargetSize);
-    }
-    for (const auto& entry : diff.edges.deleted) {
-        length.add(kSourceHeadSize);
-        length.add_blocks(entry.second.size(), kIdSize);
-    }
+    // Only the sizes of the inner tables are read here, so little work
+    // passes between loads: their blocks are asked for further ahead.
+    const auto measure_sources = [&](const auto& sources, std::size_t target_size) {
+        walk_loading_ahead<48>(sources, load_nothing, [&](const auto& entry) {
+            length.add(kSourceHeadSize);
+            length.add_blocks(entry.second.size(), target_size);
+            return true;
+        });
+    };
+    measure_sources(diff.edges.new_or_updated, kWeightedTargetSize);
+    measure_sources(diff.edges.deleted, kIdSize);
     return length;
 }
 
@@ -54,28 +103,34 @@ bool write_count(ByteWriter& out, std::size_t count) {
     return true;
 }
 
-bool write_node_changes(ByteWriter& out, const HashMap<Uuid, NodeUpdate>& nodes,
-                        const NodeTexts& texts) {
-    if (nodes.size() != texts.ends.size() || !write_count(out, nodes.size())) {
+bool write_node_changes(ByteWriter& out, const NodeChanges& nodes,
+                        const std::vector<Float32Decimal>& size_digits) {
+    if (nodes.size() != size_digits.size() || !write_count(out, nodes.size())) {
         return false;
     }
     std::size_t index = 0;
-    std::size_t start = 0;
-    for (const auto& entry : nodes) {
-        const std::size_t end = texts.ends[index++];
+    return walk_loading_ahead<8>(nodes, load_texts, [&](const auto& entry) {
         std::uint8_t* head = out.claim(kNodeEntryHeadSize);
         if (head == nullptr) {
             return false;
         }
-        put::count(put::id(head, entry.first), end - start);
-        std::uint8_t* body = out.claim(end - start);
-        if (body == nullptr) {
-            return false;
+        const NodeUpdateJson json(entry.second, size_digits[index++]);
+        // The text goes in first and is claimed by where it ends: its bound
+        // costs no scan of its strings. Only near the end of the buffer, where
+        // the bound may not fit, is the text measured exactly.
+        std::uint8_t* room = out.peek(json.most());
+        if (room == nullptr) {
+            room = out.peek(json.size());
+            if (room == nullptr) {
+                return false;
+            }
         }
-        std::memcpy(body, texts.arena.data() + start, end - start);
-        start = end;
-    }
-    return true;
+        char* const text = reinterpret_cast<char*>(room);
+        const auto length = static_cast<std::size_t>(json.write(text) - text);
+        out.claim(length);  // within what was peeked
+        put::count(put::id(head, entry.first), length);
+        return true;
+    });
 }
 
 bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
@@ -93,28 +148,28 @@ bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
 }
 
 // Sections 3 and 4: per source its id and target count, then one block per
-// target written by `write_target`.
+// target written by `write_target`; a source's entry is claimed whole.
 template <class Targets, class WriteTarget>
 bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
                         std::size_t target_size, WriteTarget write_target) {
     if (!write_count(out, sources.size())) {
         return false;
     }
-    for (const auto& [source, targets] : sources) {
-        std::uint8_t* head = out.claim(kSourceHeadSize);
-        if (head == nullptr) {
+    return walk_loading_ahead<8>(sources, load_targets, [&](const auto& entry) {
+        const auto& [source, targets] = entry;
+        CheckedLength length(kSourceHeadSize);
+        length.add_blocks(targets.size(), target_size);
+        std::uint8_t* room = length.overflowed() ? nullptr : out.claim(length.total());
+        if (room == nullptr) {
             return false;
         }
-        put::count(put::id(head, source), targets.size());
+        room = put::count(put::id(room, source), targets.size());
         for (const auto& target : targets) {
-            std::uint8_t* room = out.claim(target_size);
-            if (room == nullptr) {
-                return false;
-            }
             write_target(room, target);
+            room += target_size;
         }
-    }
-    return true;
+        return true;
+    });
 }
 
 bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {
@@ -132,17 +187,17 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 }  // namespace
 
 Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
-    NodeTexts texts = node_texts(diff);
-    const CheckedLength length = measure(texts, diff);
+    std::vector<Float32Decimal> size_digits;
+    const CheckedLength length = measure(diff, size_digits);
     if (length.overflowed()) {
         return Error{ErrorKind::too_large};
     }
-    return GraphDiffEncoder(diff, std::move(texts), length.total());
+    return GraphDiffEncoder(diff, std::move(size_digits), length.total());
 }
 
 Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
     ByteWriter out(dest, size_);
-    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, texts_) &&
+    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, size_digits_) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);

@@ -1,6 +1,7 @@
 // The writer of the node update JSON text. It runs once per node when a diff
-// is written, so it measures the text exactly, grows the caller's buffer once
-// and fills it through a pointer, with no per-member appends.
+// is written, straight into the diff's buffer, so the text is described once
+// (emit) and that description is walked by three sinks: one measures it
+// exactly, one bounds it cheaply and one writes it through a pointer.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -15,30 +16,7 @@
 namespace tavro {
 namespace {
 
-std::size_t add_saturating(std::size_t a, std::size_t b) noexcept {
-    constexpr std::size_t limit = std::numeric_limits<std::size_t>::max();
-    return b > limit - a ? limit : a + b;
-}
-
-char* put(char* out, std::string_view text) noexcept {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
-std::size_t u8_text_size(std::uint8_t value) noexcept {
-    return std::size_t{1} + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
-}
-
-char* put_u8(char* out, std::uint8_t value) noexcept {
-    if (value >= 100) {
-        *out++ = static_cast<char>('0' + value / 100);
-    }
-    if (value >= 10) {
-        *out++ = static_cast<char>('0' + value / 10 % 10);
-    }
-    *out++ = static_cast<char>('0' + value % 10);
-    return out;
-}
+constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
 
 constexpr std::string_view null_text = "null";
 
@@ -46,83 +24,128 @@ std::string_view bool_text(bool value) noexcept {
     return value ? std::string_view("true") : std::string_view("false");
 }
 
-// The exact text of one update, measured before it is written. The size's
-// shortest digits, which its length depends on, are found while measuring
-// and kept for writing. The update must outlive this and stay unchanged.
-class NodeUpdateJson {
-  public:
-    explicit NodeUpdateJson(const NodeUpdate& update) noexcept;
-
-    // The length of the text; saturates at the largest size_t.
-    std::size_t size() const noexcept { return size_; }
-
-    // Writes exactly size() characters to `out` and returns their end.
-    char* write(char* out) const noexcept;
-
-  private:
-    const NodeUpdate* update_;
-    std::size_t size_;
-    Float32Decimal size_decimal_;  // of a finite size
-};
-
-NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept : update_(&update), size_(2) {
-    std::size_t members = 0;
-    const auto value_size = [this](const auto& value) -> std::size_t {
-        using Value = std::decay_t<decltype(value)>;
-        if constexpr (std::is_same_v<Value, std::string>) {
-            return json_string_size(value);
-        } else if constexpr (std::is_same_v<Value, float>) {
-            if (!std::isfinite(value)) {
-                return null_text.size();
-            }
-            size_decimal_ = float32_decimal(value);
-            return float32_text_size(size_decimal_);
-        } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
-            return u8_text_size(value);
-        } else {
-            return bool_text(value).size();
-        }
-    };
-    for_each_field(update, [&](auto index, const auto& value) {
-        if (value) {
-            ++members;
-            size_ = add_saturating(size_, node_update_fields[index].json_member.size());
-            size_ = add_saturating(size_, value_size(*value));
-        }
-    });
-    // A comma between members.
-    size_ = add_saturating(size_, members == 0 ? 0 : members - 1);
-}
-
-char* NodeUpdateJson::write(char* out) const noexcept {
-    *out++ = '{';
-    char* const first = out;
-    for_each_field(*update_, [&](auto index, const auto& value) {
+// The text of `update` as a sequence of pieces handed to `sink`: fixed text,
+// a JSON string, the size's digits and a colour. `size_digits` are those of
+// the update's size when it is finite.
+// Everything here is inlined into each sink's walk, which makes the pieces of
+// fixed text constants.
+template <class Sink>
+[[gnu::always_inline]] inline void emit(const NodeUpdate& update, const Float32Decimal& size_digits,
+                                        Sink& sink) {
+    sink.fixed("{");
+    bool first = true;
+    for_each_field(update, [&](auto index, const auto& value) [[gnu::always_inline]] {
         if (!value) {
             return;
         }
-        if (out != first) {
-            *out++ = ',';
+        if (!first) {
+            sink.fixed(",");
         }
+        first = false;
         constexpr std::string_view member = node_update_fields[index].json_member;
-        out = put(out, member);
+        sink.fixed(member);
         using Value = std::decay_t<decltype(*value)>;
         if constexpr (std::is_same_v<Value, std::string>) {
-            out = write_json_string(*value, out);
+            sink.string(*value);
         } else if constexpr (std::is_same_v<Value, float>) {
-            out = std::isfinite(*value) ? write_float32_text(size_decimal_, out)
-                                        : put(out, null_text);
+            if (std::isfinite(*value)) {
+                sink.decimal(size_digits);
+            } else {
+                sink.fixed(null_text);
+            }
         } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
-            out = put_u8(out, *value);
+            sink.colour(*value);
         } else {
-            out = put(out, bool_text(*value));
+            sink.fixed(bool_text(*value));
         }
     });
-    *out++ = '}';
-    return out;
+    sink.fixed("}");
+}
+
+// Sums the lengths of the pieces, exactly or (Bound) as an upper limit that
+// needs no look at the characters of a string. A sum that would wrap makes
+// the result the largest size_t.
+template <bool Bound>
+struct MeasureSink {
+    std::size_t total = 0;
+    bool overflowed = false;
+
+    std::size_t result() const noexcept { return overflowed ? kMaxSize : total; }
+
+    [[gnu::always_inline]] void add(std::size_t bytes) noexcept {
+        overflowed |= __builtin_add_overflow(total, bytes, &total);
+    }
+    [[gnu::always_inline]] void fixed(std::string_view text) noexcept { add(text.size()); }
+    [[gnu::always_inline]] void string(std::string_view text) noexcept {
+        if constexpr (Bound) {
+            // Quotes, and every character escaped as \u00XX.
+            std::size_t escaped = 0;
+            overflowed |= __builtin_mul_overflow(text.size(), std::size_t{6}, &escaped);
+            add(escaped);
+            add(2);
+        } else {
+            add(json_string_size(text));  // saturated: the sum then overflows
+        }
+    }
+    [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
+        add(Bound ? max_float32_text_size : float32_text_size(digits));
+    }
+    [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
+        add(1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u));
+    }
+};
+
+struct WriteSink {
+    char* out;
+
+    [[gnu::always_inline]] void fixed(std::string_view text) noexcept {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    }
+    [[gnu::always_inline]] void string(std::string_view text) noexcept {
+        out = write_json_string(text, out);
+    }
+    [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
+        out = write_float32_text(digits, out);
+    }
+    [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
+        if (value >= 100) {
+            *out++ = static_cast<char>('0' + value / 100);
+        }
+        if (value >= 10) {
+            *out++ = static_cast<char>('0' + value / 10 % 10);
+        }
+        *out++ = static_cast<char>('0' + value % 10);
+    }
+};
+
+Float32Decimal digits_of_size(const NodeUpdate& update) noexcept {
+    return update.size && std::isfinite(*update.size) ? float32_decimal(*update.size)
+                                                      : Float32Decimal{};
 }
 
 }  // namespace
+
+NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept
+    : NodeUpdateJson(update, digits_of_size(update)) {}
+
+[[gnu::flatten]] std::size_t NodeUpdateJson::size() const noexcept {
+    MeasureSink<false> sink;
+    emit(*update_, size_digits_, sink);
+    return sink.result();
+}
+
+[[gnu::flatten]] std::size_t NodeUpdateJson::most() const noexcept {
+    MeasureSink<true> sink;
+    emit(*update_, size_digits_, sink);
+    return sink.result();
+}
+
+[[gnu::flatten]] char* NodeUpdateJson::write(char* out) const noexcept {
+    WriteSink sink{out};
+    emit(*update_, size_digits_, sink);
+    return sink.out;
+}
 
 void write_node_update_json(const NodeUpdate& update, std::string& out) {
     const NodeUpdateJson json(update);
