@@ -1,6 +1,5 @@
 // Writing a diff: one measuring pass, then one buffer of exactly the measured
 // length filled section by section, the JSON texts written in place.
-#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,20 +16,27 @@ using namespace byte_layout;
 
 using NodeChanges = HashMap<Uuid, NodeUpdate>;
 
-// Calls visit(entry) for every entry of `table` in walk order until it
-// returns false, while a second walk `Ahead` entries on calls load(entry):
-// loads started there have arrived by the time the first walk gets to them.
-// (The table's own iterator already starts loading the block of an inner
-// table 16 entries on.) Returns whether every visit returned true.
-template <int Ahead, class Table, class Load, class Visit>
-bool walk_loading_ahead(const Table& table, Load load, Visit visit) {
-    auto ahead = table.begin();
-    for (int i = 0; i < Ahead && ahead != table.end(); ++i) {
+// Calls visit(entry) for every node change in walk order until it returns
+// false, while a second walk kAhead entries on starts loading each node's
+// label and url: a text longer than a string's inline room sits in a block of
+// its own somewhere in the heap, a cache miss per node unless loaded ahead.
+// Returns whether every visit returned true.
+template <class Visit>
+bool walk_nodes(const NodeChanges& nodes, Visit visit) {
+    constexpr int kAhead = 8;
+    auto ahead = nodes.begin();
+    for (int i = 0; i < kAhead && ahead != nodes.end(); ++i) {
         ++ahead;
     }
-    for (const auto& entry : table) {
-        if (ahead != table.end()) {
-            load(*ahead);
+    for (const auto& entry : nodes) {
+        if (ahead != nodes.end()) {
+            const NodeUpdate& update = ahead->second;
+            if (update.label) {
+                __builtin_prefetch(update.label->data());
+            }
+            if (update.url) {
+                __builtin_prefetch(update.url->data());
+            }
             ++ahead;
         }
         if (!visit(entry)) {
@@ -40,57 +46,26 @@ bool walk_loading_ahead(const Table& table, Load load, Visit visit) {
     return true;
 }
 
-// A text longer than a string's inline room sits in a block of its own
-// somewhere in the heap: a cache miss per node unless loaded ahead.
-void load_texts(const NodeChanges::value_type& entry) noexcept {
-    const NodeUpdate& update = entry.second;
-    if (update.label) {
-        __builtin_prefetch(update.label->data());
-    }
-    if (update.url) {
-        __builtin_prefetch(update.url->data());
-    }
-}
-
-// The first lines of a source's targets; its block header was loaded ahead
-// by the walk's iterator.
-constexpr auto load_targets = [](const auto& entry) noexcept {
-    const auto& targets = entry.second;
-    if (targets.empty()) {
-        return;
-    }
-    const char* const first = reinterpret_cast<const char*>(&*targets.begin());
-    const std::size_t bytes = targets.size() * sizeof(*targets.begin());
-    for (std::size_t offset = 0; offset < bytes && offset < 512; offset += 64) {
-        __builtin_prefetch(first + offset);
-    }
-};
-
-constexpr auto load_nothing = [](const auto&) noexcept {};
-
 CheckedLength measure(const Diff& diff, std::vector<Float32Decimal>& size_digits) {
     CheckedLength length(kSectionCountsSize);
     const NodeChanges& nodes = diff.new_or_updated_nodes;
     length.add_blocks(nodes.size(), kNodeEntryHeadSize);
     size_digits.reserve(nodes.size());
-    walk_loading_ahead<8>(nodes, load_texts, [&](const auto& entry) {
+    walk_nodes(nodes, [&](const auto& entry) {
         const NodeUpdateJson json(entry.second);
         size_digits.push_back(json.size_digits());
         length.add(json.size());
         return true;
     });
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
-    // Only the sizes of the inner tables are read here, so little work
-    // passes between loads: their blocks are asked for further ahead.
-    const auto measure_sources = [&](const auto& sources, std::size_t target_size) {
-        walk_loading_ahead<48>(sources, load_nothing, [&](const auto& entry) {
-            length.add(kSourceHeadSize);
-            length.add_blocks(entry.second.size(), target_size);
-            return true;
-        });
-    };
-    measure_sources(diff.edges.new_or_updated, kWeightedTargetSize);
-    measure_sources(diff.edges.deleted, kIdSize);
+    for (const auto& entry : diff.edges.new_or_updated) {
+        length.add(kSourceHeadSize);
+        length.add_blocks(entry.second.size(), kWeightedTargetSize);
+    }
+    for (const auto& entry : diff.edges.deleted) {
+        length.add(kSourceHeadSize);
+        length.add_blocks(entry.second.size(), kIdSize);
+    }
     return length;
 }
 
@@ -109,7 +84,7 @@ bool write_node_changes(ByteWriter& out, const NodeChanges& nodes,
         return false;
     }
     std::size_t index = 0;
-    return walk_loading_ahead<8>(nodes, load_texts, [&](const auto& entry) {
+    return walk_nodes(nodes, [&](const auto& entry) {
         std::uint8_t* head = out.claim(kNodeEntryHeadSize);
         if (head == nullptr) {
             return false;
@@ -155,8 +130,7 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
     if (!write_count(out, sources.size())) {
         return false;
     }
-    return walk_loading_ahead<8>(sources, load_targets, [&](const auto& entry) {
-        const auto& [source, targets] = entry;
+    for (const auto& [source, targets] : sources) {
         CheckedLength length(kSourceHeadSize);
         length.add_blocks(targets.size(), target_size);
         std::uint8_t* room = length.overflowed() ? nullptr : out.claim(length.total());
@@ -168,8 +142,8 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
             write_target(room, target);
             room += target_size;
         }
-        return true;
-    });
+    }
+    return true;
 }
 
 bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {

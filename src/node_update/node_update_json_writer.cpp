@@ -63,35 +63,40 @@ template <class Sink>
 }
 
 // Sums the lengths of the pieces, exactly or (Bound) as an upper limit that
-// needs no look at the characters of a string. A sum that would wrap makes
-// the result the largest size_t.
+// needs no look at the characters of a string. Only strings can be long: the
+// other pieces are summed plainly (a few hundred bytes at most), the strings
+// with a check, and a sum that would wrap makes the result the largest size_t.
 template <bool Bound>
 struct MeasureSink {
-    std::size_t total = 0;
+    std::size_t short_pieces = 0;
+    std::size_t strings = 0;
     bool overflowed = false;
 
-    std::size_t result() const noexcept { return overflowed ? kMaxSize : total; }
-
-    [[gnu::always_inline]] void add(std::size_t bytes) noexcept {
-        overflowed |= __builtin_add_overflow(total, bytes, &total);
+    std::size_t result() const noexcept {
+        std::size_t total = 0;
+        return overflowed || __builtin_add_overflow(short_pieces, strings, &total) ? kMaxSize
+                                                                                   : total;
     }
-    [[gnu::always_inline]] void fixed(std::string_view text) noexcept { add(text.size()); }
+
+    [[gnu::always_inline]] void fixed(std::string_view text) noexcept {
+        short_pieces += text.size();
+    }
     [[gnu::always_inline]] void string(std::string_view text) noexcept {
+        std::size_t size = 0;
         if constexpr (Bound) {
             // Quotes, and every character escaped as \u00XX.
-            std::size_t escaped = 0;
-            overflowed |= __builtin_mul_overflow(text.size(), std::size_t{6}, &escaped);
-            add(escaped);
-            add(2);
+            overflowed |= __builtin_mul_overflow(text.size(), std::size_t{6}, &size);
+            short_pieces += 2;
         } else {
-            add(json_string_size(text));  // saturated: the sum then overflows
+            size = json_string_size(text);  // saturated: the sum then overflows
         }
+        overflowed |= __builtin_add_overflow(strings, size, &strings);
     }
     [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
-        add(Bound ? max_float32_text_size : float32_text_size(digits));
+        short_pieces += Bound ? max_float32_text_size : float32_text_size(digits);
     }
     [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
-        add(1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u));
+        short_pieces += 1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
     }
 };
 
