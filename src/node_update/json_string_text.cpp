@@ -58,6 +58,14 @@ std::size_t escape_extra(const char* text, std::size_t size) noexcept {
             extra += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
         }
     }
+    // The last word, overlapping the one before, settles most tails at once.
+    if (i < size && size >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, text + size - 8, sizeof word);
+        if (!word_has_escape(word)) {
+            return extra;
+        }
+    }
     for (; i < size; ++i) {
         const char escape = escape_of(text[i]);
         extra += escape == 0 ? 0 : escape == 'u' ? 5 : 1;
@@ -80,6 +88,7 @@ std::size_t json_string_size(std::string_view text) noexcept {
 char* write_json_string(std::string_view text, char* out) noexcept {
     static constexpr char hex_digits[] = "0123456789abcdef";
     *out++ = '"';
+    char* const first = out;
     const char* p = text.data();
     const char* const end = p + text.size();
     for (;;) {
@@ -96,6 +105,17 @@ char* write_json_string(std::string_view text, char* out) noexcept {
         }
         if (p == end) {
             break;
+        }
+        // A tail after nothing but plain characters: the last word, which
+        // overlaps what is already copied as it is, goes over whole if plain.
+        if (end - p < 8 && text.size() >= 8 && out - first == p - text.data()) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, end - 8, sizeof word);
+            if (!word_has_escape(word)) {
+                std::memcpy(out + (end - 8 - p), &word, sizeof word);
+                out += end - p;
+                break;
+            }
         }
         // One byte at a time up to the end of the word with an escape (or of
         // the text).

@@ -114,13 +114,17 @@ struct WriteSink {
         out = write_float32_text(digits, out);
     }
     [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
-        if (value >= 100) {
-            *out++ = static_cast<char>('0' + value / 100);
+        unsigned rest = value;
+        if (rest >= 100) {
+            const bool two_hundred = rest >= 200;
+            *out++ = two_hundred ? '2' : '1';
+            rest -= two_hundred ? 200u : 100u;
+        } else if (rest < 10) {
+            *out++ = static_cast<char>('0' + rest);
+            return;
         }
-        if (value >= 10) {
-            *out++ = static_cast<char>('0' + value / 10 % 10);
-        }
-        *out++ = static_cast<char>('0' + value % 10);
+        std::memcpy(out, digit_pairs + 2 * rest, 2);
+        out += 2;
     }
 };
 
