@@ -25,7 +25,7 @@ std::string_view bool_text(bool value) noexcept {
 }
 
 // The text of `update` as a sequence of pieces handed to `sink`: fixed text,
-// a JSON string, the size's digits and a colour. `size_digits` are those of
+// a JSON string, the size's digits, a colour and a flag. `size_digits` are those of
 // the update's size when it is finite.
 // Everything here is inlined into each sink's walk, which makes the pieces of
 // fixed text constants.
@@ -56,14 +56,15 @@ template <class Sink>
         } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
             sink.colour(*value);
         } else {
-            sink.fixed(bool_text(*value));
+            sink.flag(*value);
         }
     });
     sink.fixed("}");
 }
 
 // Sums the lengths of the pieces, exactly or (Bound) as an upper limit that
-// needs no look at the characters of a string. Only strings can be long: the
+// holds for every value of each piece, taking a string's characters as six-
+// character escapes without looking at them. Only strings can be long: the
 // other pieces are summed plainly (a few hundred bytes at most), the strings
 // with a check, and a sum that would wrap makes the result the largest size_t.
 template <bool Bound>
@@ -96,7 +97,10 @@ struct MeasureSink {
         short_pieces += Bound ? max_float32_text_size : float32_text_size(digits);
     }
     [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
-        short_pieces += 1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
+        short_pieces += Bound ? 3 : 1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
+    }
+    [[gnu::always_inline]] void flag(bool value) noexcept {
+        short_pieces += Bound ? bool_text(false).size() : bool_text(value).size();
     }
 };
 
@@ -113,6 +117,7 @@ struct WriteSink {
     [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
         out = write_float32_text(digits, out);
     }
+    [[gnu::always_inline]] void flag(bool value) noexcept { fixed(bool_text(value)); }
     [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
         unsigned rest = value;
         if (rest >= 100) {
@@ -144,10 +149,30 @@ NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept
     return sink.result();
 }
 
-[[gnu::flatten]] std::size_t NodeUpdateJson::most() const noexcept {
-    MeasureSink<true> sink;
-    emit(*update_, size_digits_, sink);
-    return sink.result();
+std::size_t NodeUpdateJson::most() const noexcept {
+    // The bound of the text of an update with every field present and empty
+    // strings, found once: every piece but the strings' characters at its
+    // longest. Each character of a string adds at most six more.
+    static const std::size_t most_without_characters = [] {
+        NodeUpdate every;
+        for_each_field(every, [](auto, auto& field) { field.emplace(); });
+        MeasureSink<true> sink;
+        emit(every, Float32Decimal{}, sink);
+        return sink.result();
+    }();
+    std::size_t characters = 0;
+    bool overflowed = false;
+    for_each_field(*update_, [&](auto, const auto& value) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, std::string>) {
+            if (value) {
+                overflowed |= __builtin_add_overflow(characters, value->size(), &characters);
+            }
+        }
+    });
+    std::size_t total = 0;
+    overflowed |= __builtin_mul_overflow(characters, std::size_t{6}, &total);
+    overflowed |= __builtin_add_overflow(total, most_without_characters, &total);
+    return overflowed ? kMaxSize : total;
 }
 
 [[gnu::flatten]] char* NodeUpdateJson::write(char* out) const noexcept {
