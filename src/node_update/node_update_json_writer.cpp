@@ -1,7 +1,7 @@
 // The writer of the node update JSON text. It runs once per node when a diff
 // is written, straight into the diff's buffer, so the text is described once
 // (emit) and that description is walked by three sinks: one measures it
-// exactly, one bounds it cheaply and one writes it through a pointer.
+// exactly, one bounds it for any values and one writes it through a pointer.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -25,10 +25,9 @@ std::string_view bool_text(bool value) noexcept {
 }
 
 // The text of `update` as a sequence of pieces handed to `sink`: fixed text,
-// a JSON string, the size's digits, a colour and a flag. `size_digits` are those of
-// the update's size when it is finite.
-// Everything here is inlined into each sink's walk, which makes the pieces of
-// fixed text constants.
+// a JSON string, the size's digits, a colour and a flag. `size_digits` are
+// those of the update's size when it is finite. Everything here is inlined
+// into each sink's walk, which makes the pieces of fixed text constants.
 template <class Sink>
 [[gnu::always_inline]] inline void emit(const NodeUpdate& update, const Float32Decimal& size_digits,
                                         Sink& sink) {
@@ -62,11 +61,11 @@ template <class Sink>
     sink.fixed("}");
 }
 
-// Sums the lengths of the pieces, exactly or (Bound) as an upper limit that
-// holds for every value of each piece, taking a string's characters as six-
-// character escapes without looking at them. Only strings can be long: the
-// other pieces are summed plainly (a few hundred bytes at most), the strings
-// with a check, and a sum that would wrap makes the result the largest size_t.
+// Sums the lengths of the pieces, exactly or (Bound) as the most each piece
+// can take whatever its value, leaving out the characters of strings (which
+// most() adds). Only strings can be long: the other pieces are summed plainly
+// (a few hundred bytes at most), the strings with a check, and a sum that
+// would wrap makes the result the largest size_t.
 template <bool Bound>
 struct MeasureSink {
     std::size_t short_pieces = 0;
@@ -83,15 +82,12 @@ struct MeasureSink {
         short_pieces += text.size();
     }
     [[gnu::always_inline]] void string(std::string_view text) noexcept {
-        std::size_t size = 0;
         if constexpr (Bound) {
-            // Quotes, and every character escaped as \u00XX.
-            overflowed |= __builtin_mul_overflow(text.size(), std::size_t{6}, &size);
-            short_pieces += 2;
+            short_pieces += 2;  // the quotes
         } else {
-            size = json_string_size(text);  // saturated: the sum then overflows
+            // Saturated when too long to count: the sum then overflows.
+            overflowed |= __builtin_add_overflow(strings, json_string_size(text), &strings);
         }
-        overflowed |= __builtin_add_overflow(strings, size, &strings);
     }
     [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
         short_pieces += Bound ? max_float32_text_size : float32_text_size(digits);
@@ -100,7 +96,7 @@ struct MeasureSink {
         short_pieces += Bound ? 3 : 1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
     }
     [[gnu::always_inline]] void flag(bool value) noexcept {
-        short_pieces += Bound ? bool_text(false).size() : bool_text(value).size();
+        short_pieces += bool_text(Bound ? false : value).size();  // false is the longer
     }
 };
 
@@ -150,9 +146,10 @@ NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept
 }
 
 std::size_t NodeUpdateJson::most() const noexcept {
-    // The bound of the text of an update with every field present and empty
-    // strings, found once: every piece but the strings' characters at its
-    // longest. Each character of a string adds at most six more.
+    // Every piece at its longest but the characters of strings, found once
+    // from an update with every field present (its size of 0 takes digits,
+    // which are longer than null). A character of a string takes at most six
+    // more (the escape \u00XX).
     static const std::size_t most_without_characters = [] {
         NodeUpdate every;
         for_each_field(every, [](auto, auto& field) { field.emplace(); });
