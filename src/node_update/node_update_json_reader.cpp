@@ -42,14 +42,26 @@ static_assert(std::count_if(field_by_key_slot.begin(), field_by_key_slot.end(),
                             [](std::int8_t field) { return field >= 0; }) == field_count,
               "two field keys share a slot: change the multiplier of key_slot");
 
-// The field a decoded key names, or -1 for any other key.
+// The field a decoded key names, or -1 for any other key. Keys are a few
+// bytes long: compared byte by byte, without a call.
 int field_of_key(std::string_view key) noexcept {
     if (key.empty()) {
         return -1;
     }
     const int field = field_by_key_slot[key_slot(key.size(), key[0])];
-    return field >= 0 && key == node_update_fields[static_cast<std::size_t>(field)].json_key ? field
-                                                                                             : -1;
+    if (field < 0) {
+        return -1;
+    }
+    const std::string_view known = node_update_fields[static_cast<std::size_t>(field)].json_key;
+    if (key.size() != known.size()) {
+        return -1;
+    }
+    for (std::size_t i = 0; i < known.size(); ++i) {
+        if (key[i] != known[i]) {
+            return -1;
+        }
+    }
+    return field;
 }
 
 class NodeUpdateReader {
@@ -82,12 +94,11 @@ class NodeUpdateReader {
             if (c != '"') {
                 return cursor_.fail_unexpected(c);
             }
-            KeySink key;
-            if (!read_json_string(cursor_, key)) {
+            int field = -1;
+            if (!read_key(field)) {
                 return false;
             }
             // A key counts as seen even when its value is null.
-            const int field = field_of_key(key.view());
             if (field >= 0) {
                 const auto bit = static_cast<std::uint8_t>(1u << field);
                 if ((seen & bit) != 0) {
@@ -120,6 +131,25 @@ class NodeUpdateReader {
                 return cursor_.fail(ErrorKind::json_trailing);
             }
         }
+    }
+
+    // The key whose opening quote is next, as the field it names (-1 for
+    // none). A key without escapes is matched where it lies; only one with a
+    // backslash (or a fault) is decoded.
+    bool read_key(int& field) {
+        const char* const text = cursor_.here() + 1;
+        const char* const stop = json_string_detail::find_run_stop(text, cursor_.end());
+        if (stop != cursor_.end() && *stop == '"') {
+            field = field_of_key(std::string_view(text, static_cast<std::size_t>(stop - text)));
+            cursor_.move_to(stop + 1);
+            return true;
+        }
+        KeySink key;
+        if (!read_json_string(cursor_, key)) {
+            return false;
+        }
+        field = field_of_key(key.view());
+        return true;
     }
 
     bool read_array() {
