@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,8 +43,19 @@ static_assert(std::count_if(field_by_key_slot.begin(), field_by_key_slot.end(),
                             [](std::int8_t field) { return field >= 0; }) == field_count,
               "two field keys share a slot: change the multiplier of key_slot");
 
-// The field a decoded key names, or -1 for any other key. Keys are a few
-// bytes long: compared byte by byte, without a call.
+// Whether `key`, as long as field I's key, spells it: a compare of constant
+// length, which compiles to a few loads rather than a call.
+template <std::size_t I>
+bool spells_key(const char* key) noexcept {
+    constexpr std::string_view known = node_update_fields[I].json_key;
+    return std::memcmp(key, known.data(), known.size()) == 0;
+}
+
+constexpr auto key_spellers = []<std::size_t... I>(std::index_sequence<I...>) {
+    return std::array<bool (*)(const char*) noexcept, field_count>{&spells_key<I>...};
+}(std::make_index_sequence<field_count>());
+
+// The field a decoded key names, or -1 for any other key.
 int field_of_key(std::string_view key) noexcept {
     if (key.empty()) {
         return -1;
@@ -52,16 +64,11 @@ int field_of_key(std::string_view key) noexcept {
     if (field < 0) {
         return -1;
     }
-    const std::string_view known = node_update_fields[static_cast<std::size_t>(field)].json_key;
-    if (key.size() != known.size()) {
-        return -1;
-    }
-    for (std::size_t i = 0; i < known.size(); ++i) {
-        if (key[i] != known[i]) {
-            return -1;
-        }
-    }
-    return field;
+    const auto index = static_cast<std::size_t>(field);
+    return key.size() == node_update_fields[index].json_key.size() &&
+                   key_spellers[index](key.data())
+               ? field
+               : -1;
 }
 
 class NodeUpdateReader {
@@ -227,6 +234,9 @@ class NodeUpdateReader {
     // fractions, exponents and integers beyond 64 bits count as floats, the
     // wrong type.
     bool read_value(std::optional<std::uint8_t>& field, int c) {
+        if (read_small_integer(field)) {
+            return true;
+        }
         if (!is_number_start(c)) {
             return fail_wrong_type(c);
         }
@@ -241,6 +251,28 @@ class NodeUpdateReader {
             return cursor_.fail(ErrorKind::json_value);
         }
         field = static_cast<std::uint8_t>(token.integer_part);
+        return true;
+    }
+
+    // The common colour: one to three digits without a leading zero, making
+    // at most 255, that end the number. Anything else is left to the general
+    // scan (false), the cursor unmoved.
+    bool read_small_integer(std::optional<std::uint8_t>& field) noexcept {
+        const char* p = cursor_.here();
+        const char* const end = cursor_.end();
+        unsigned value = 0;
+        int digits = 0;
+        for (; digits < 4 && p != end && *p >= '0' && *p <= '9'; ++p, ++digits) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+        }
+        const bool ends =
+            p == end || (*p != '.' && *p != 'e' && *p != 'E' && !(*p >= '0' && *p <= '9'));
+        if (digits == 0 || digits > 3 || (digits > 1 && *cursor_.here() == '0') || !ends ||
+            value > 255) {
+            return false;
+        }
+        field = static_cast<std::uint8_t>(value);
+        cursor_.move_to(p);
         return true;
     }
 
