@@ -103,8 +103,12 @@ bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_
         const std::uint8_t* source = nullptr;
         std::uint64_t inner_count = 0;
         Inner targets;
-        if (!in.read_id(source) || !in.read_count(inner_count) ||
-            !read_inner(in, inner_count, targets)) {
+        if (!in.read_id(source)) {
+            return false;
+        }
+        // The source's slot loads while its targets are read.
+        sources.load_home(id_at(source));
+        if (!in.read_count(inner_count) || !read_inner(in, inner_count, targets)) {
             return false;
         }
         sources.insert_or_assign(id_at(source), std::move(targets));
@@ -114,14 +118,26 @@ bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_
 
 // Parses the last text given for each id. Walking the entries from the back,
 // the first one met for an id is the one that survives.
+// The table is large and its slots are met in no order the hardware can
+// guess: each step starts loading the home slot of the id a few entries on,
+// and the id and text of the entry twice as far.
 Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid, NodeUpdate>& out) {
+    constexpr std::size_t kAhead = 8;
     out.reserve(nodes.size());
-    for (auto entry = nodes.rbegin(); entry != nodes.rend(); ++entry) {
-        auto [slot, inserted] = out.try_emplace(id_at(entry->id));
+    for (std::size_t i = nodes.size(); i-- > 0;) {
+        if (i >= 2 * kAhead) {
+            const NodeEntry& later = nodes[i - 2 * kAhead];
+            __builtin_prefetch(later.id);
+            __builtin_prefetch(later.text.data() + later.text.size() / 2);
+        }
+        if (i >= kAhead) {
+            out.load_home(id_at(nodes[i - kAhead].id));
+        }
+        auto [slot, inserted] = out.try_emplace(id_at(nodes[i].id));
         if (!inserted) {
             continue;
         }
-        TAVRO_TRY_ASSIGN(slot->second, read_node_update_json(entry->text));
+        TAVRO_TRY_ASSIGN(slot->second, read_node_update_json(nodes[i].text));
     }
     return {};
 }
