@@ -82,7 +82,7 @@ bool read_weight_map(ByteCursor& in, std::uint64_t count, HashMap<Uuid, float>& 
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* id = nullptr;
         float weight = 0.0f;
-        if (!in.read_id(id) || !in.read_weight(weight)) {
+        if (!in.read_weighted_target(id, weight)) {
             return false;
         }
         map.insert_or_assign(id_at(id), weight);
