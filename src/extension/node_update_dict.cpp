@@ -25,15 +25,21 @@ constexpr auto dict_order = [] {
     return order;
 }();
 
+using FieldKeys = std::array<PyObject*, node_update_fields.size()>;
+
 // The key strings, interned once and kept for the life of the process.
-PyObject* field_key(std::size_t field) {
-    static std::array<PyObject*, node_update_fields.size()> keys{};
-    if (keys[field] == nullptr) {
-        // The names are string literals, so each view ends in a NUL.
-        keys[field] = py::created(PyUnicode_InternFromString(node_update_fields[field].name.data()))
-                          .release();
-    }
-    return keys[field];
+const FieldKeys& field_keys() {
+    static const FieldKeys keys = [] {
+        FieldKeys interned{};
+        for (std::size_t field = 0; field < interned.size(); ++field) {
+            // The names are string literals, so each view ends in a NUL.
+            interned[field] =
+                py::created(PyUnicode_InternFromString(node_update_fields[field].name.data()))
+                    .release();
+        }
+        return interned;
+    }();
+    return keys;
 }
 
 py::PyResult<std::string> from_py(PyObject* value, std::type_identity<std::string>) {
@@ -109,20 +115,90 @@ py::OwnedRef to_py(bool flag) {
     return py::OwnedRef::borrow(flag ? Py_True : Py_False);
 }
 
-// Looks the key of `field` up and, when present, converts its value into
-// `value`.
-template <class T>
-py::PyResult<void> read_field(PyObject* dict, std::size_t field, std::optional<T>& value) {
-    PyObject* found = PyDict_GetItemWithError(dict, field_key(field));
-    if (found == nullptr) {
-        if (PyErr_Occurred() != nullptr) {
-            return py::fetch_error();
+// Converts `found` into `value`, one field of an update.
+template <class Value>
+py::PyResult<void> convert_into(PyObject* found, std::optional<Value>& value) {
+    TAVRO_TRY_ASSIGN(value, from_py(found, std::type_identity<Value>{}));
+    return {};
+}
+
+// Converts `found`, the value under the key of `field`, into that field of
+// `update`.
+py::PyResult<void> convert_field(PyObject* found, std::size_t field, NodeUpdate& update) {
+    py::PyResult<void> read;
+    visit_field(update, field, [&](auto& value) { read = convert_into(found, value); });
+    return read;
+}
+
+// The field named by `key`, an exact str, or node_update_fields.size().
+std::size_t field_named(PyObject* key, const FieldKeys& keys) {
+    for (std::size_t field = 0; field < keys.size(); ++field) {
+        if (key == keys[field]) {
+            return field;
         }
-        return {};
     }
-    // Held strongly: converting may run Python code that changes the dict.
-    py::OwnedRef held = py::OwnedRef::borrow(found);
-    TAVRO_TRY_ASSIGN(value, from_py(held.get(), std::type_identity<T>{}));
+    // An equal key that is not the interned one (from json.loads, say). The
+    // names are ASCII, and a str of ASCII characters is always stored so.
+    if (PyUnicode_IS_COMPACT_ASCII(key)) {
+        const std::string_view text(static_cast<const char*>(PyUnicode_DATA(key)),
+                                    static_cast<std::size_t>(PyUnicode_GET_LENGTH(key)));
+        for (std::size_t field = 0; field < node_update_fields.size(); ++field) {
+            if (text == node_update_fields[field].name) {
+                return field;
+            }
+        }
+    }
+    return node_update_fields.size();
+}
+
+bool is_plain_value(PyObject* value) {
+    return PyUnicode_CheckExact(value) || PyLong_CheckExact(value) || PyFloat_CheckExact(value) ||
+           PyBool_Check(value);
+}
+
+using FieldValues = std::array<PyObject*, node_update_fields.size()>;
+
+// Finds each field's value (borrowed) in one pass over the dict's items, where
+// that gives what the lookups below would: every key an exact str, so matching
+// runs no Python code, and every value of an exact built-in type, so no
+// conversion runs Python code that could change the dict between lookups. A
+// dict of more items than there are fields takes the lookups, which bound the
+// cost of a call whatever the dict holds.
+bool find_plain_values(PyObject* dict, FieldValues& values) {
+    if (PyDict_GET_SIZE(dict) > static_cast<Py_ssize_t>(node_update_fields.size())) {
+        return false;
+    }
+    const FieldKeys& keys = field_keys();
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    while (PyDict_Next(dict, &position, &key, &value)) {
+        if (!PyUnicode_CheckExact(key) || !is_plain_value(value)) {
+            return false;
+        }
+        if (const std::size_t field = field_named(key, keys); field < values.size()) {
+            values[field] = value;
+        }
+    }
+    return true;
+}
+
+// Looks each key up in the dict form's order and converts its value before
+// the next lookup, so a conversion that changes the dict is seen by the keys
+// after it.
+py::PyResult<void> read_fields_in_order(PyObject* dict, NodeUpdate& update) {
+    for (const std::size_t field : dict_order) {
+        PyObject* found = PyDict_GetItemWithError(dict, field_keys()[field]);
+        if (found == nullptr) {
+            if (PyErr_Occurred() != nullptr) {
+                return py::fetch_error();
+            }
+            continue;
+        }
+        // Held strongly: converting may run Python code that changes the dict.
+        py::OwnedRef held = py::OwnedRef::borrow(found);
+        TAVRO_TRY(convert_field(held.get(), field, update));
+    }
     return {};
 }
 
@@ -133,10 +209,26 @@ py::PyResult<NodeUpdate> pydict_to_node_update(PyObject* object) {
         return py::type_mismatch(object, "PyDict");
     }
     NodeUpdate update;
-    for (const std::size_t field : dict_order) {
-        py::PyResult<void> read;
-        visit_field(update, field, [&](auto& value) { read = read_field(object, field, value); });
-        TAVRO_TRY(read);
+    FieldValues values{};
+    if (!find_plain_values(object, values)) {
+        TAVRO_TRY(read_fields_in_order(object, update));
+        return update;
+    }
+    // Fields in declaration order, where each one's type is known at compile
+    // time. After a failure, which is rare, they are converted again in the
+    // dict form's order, so that the error is the first one in that order.
+    bool converted = true;
+    for_each_field(update, [&](auto field, auto& value) {
+        if (converted && values[field] != nullptr) {
+            converted = convert_into(values[field], value).ok();
+        }
+    });
+    if (!converted) {
+        for (const std::size_t field : dict_order) {
+            if (values[field] != nullptr) {
+                TAVRO_TRY(convert_field(values[field], field, update));
+            }
+        }
     }
     return update;
 }
@@ -146,7 +238,8 @@ py::PyResult<py::OwnedRef> node_update_to_pydict(const NodeUpdate& update) {
     for (const std::size_t field : dict_order) {
         py::PyResult<void> inserted;
         visit_field(update, field, [&](const auto& value) {
-            if (value && PyDict_SetItem(dict.get(), field_key(field), to_py(*value).get()) != 0) {
+            if (value &&
+                PyDict_SetItem(dict.get(), field_keys()[field], to_py(*value).get()) != 0) {
                 inserted = py::fetch_error();
             }
         });
