@@ -137,7 +137,7 @@ Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid,
         if (!inserted) {
             continue;
         }
-        TAVRO_TRY_ASSIGN(slot->second, read_node_update_json(nodes[i].text));
+        TAVRO_TRY(read_node_update_json(nodes[i].text, slot->second));
     }
     return {};
 }

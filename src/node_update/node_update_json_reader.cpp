@@ -73,9 +73,10 @@ int field_of_key(std::string_view key) noexcept {
 
 class NodeUpdateReader {
   public:
-    explicit NodeUpdateReader(std::string_view text) noexcept : cursor_(text) {}
+    NodeUpdateReader(std::string_view text, NodeUpdate& update) noexcept
+        : cursor_(text), update_(update) {}
 
-    Result<NodeUpdate> read() {
+    Result<void> read() {
         const int c = cursor_.peek_token();
         const bool ok = c == '{' ? read_object() : c == '[' ? read_array() : fail_wrong_type(c);
         if (!ok) {
@@ -85,7 +86,7 @@ class NodeUpdateReader {
             (void)cursor_.fail(ErrorKind::json_trailing);
             return cursor_.take_error();
         }
-        return std::move(update_);
+        return {};
     }
 
   private:
@@ -304,13 +305,19 @@ class NodeUpdateReader {
     }
 
     JsonCursor cursor_;
-    NodeUpdate update_;
+    NodeUpdate& update_;
 };
 
 }  // namespace
 
+Result<void> read_node_update_json(std::string_view text, NodeUpdate& update) {
+    return NodeUpdateReader(text, update).read();
+}
+
 Result<NodeUpdate> read_node_update_json(std::string_view text) {
-    return NodeUpdateReader(text).read();
+    NodeUpdate update;
+    TAVRO_TRY(read_node_update_json(text, update));
+    return update;
 }
 
 }  // namespace tavro
