@@ -1,7 +1,7 @@
 // Reading a diff: the four sections in one forward pass, the JSON text of
-// each surviving node change parsed right after the first. Nothing read is validated or repaired
-// beyond its own block: an id both updated and deleted, or an empty inner map or set, stays exactly
-// as read.
+// each surviving node change parsed right after the first. Nothing read is
+// validated or repaired beyond its own block: an id both updated and
+// deleted, or an empty inner map or set, stays exactly as read.
 //
 // A count is only a claim: before it sizes anything it is capped at the
 // entries that the bytes left could hold, so no count makes room for more
@@ -118,6 +118,7 @@ bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_
 
 // Parses the last text given for each id. Walking the entries from the back,
 // the first one met for an id is the one that survives.
+//
 // The table is large and its slots are met in no order the hardware can
 // guess: each step starts loading the home slot of the id a few entries on,
 // and the id and text of the entry twice as far.

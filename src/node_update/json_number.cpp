@@ -87,10 +87,10 @@ constexpr std::array<double, 23> exact_powers_of_ten = [] {
     return powers;
 }();
 
-// The common short forms ("48.547714", "2.5e-3"): at most 19 digits making a
-// significand below 2^53, and a decimal exponent within 22 of zero. Both are
-// then exact 64-bit floats, so one division or multiplication gives the
-// 64-bit float nearest to the exact value, and narrowing that to 32 bits
+// The common short forms ("48.547714", "2.5e-3"): at most 19 digits making
+// a significand of at most 2^53, and a decimal exponent within 22 of zero.
+// Both are then exact 64-bit floats, so one division or multiplication gives
+// the 64-bit float nearest to the exact value, and narrowing that to 32 bits
 // rounds a second time. The two roundings agree except when the first lands
 // exactly halfway between two 32-bit floats; such results, and every other
 // form, are left to the general conversion (false). Every value reached here
