@@ -49,4 +49,8 @@ void write_node_update_json(const NodeUpdate& update, std::string& out);
 // gives the kind of the first fault.
 Result<NodeUpdate> read_node_update_json(std::string_view text);
 
+// The same, read into `update`, which must be empty; after a failure it holds
+// whatever was read before the fault.
+Result<void> read_node_update_json(std::string_view text, NodeUpdate& update);
+
 }  // namespace tavro
