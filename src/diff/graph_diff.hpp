@@ -40,6 +40,12 @@ struct GraphDiff {
 
     // Merges `update` into the node's pending change (or inserts it) and
     // takes the node out of deleted_nodes. Edge records are not touched.
+    // Starts loading where add_or_update_node(id, ...) will look, for a
+    // caller with other work to do first.
+    [[gnu::always_inline]] void load_node_home(const Id& id) const noexcept {
+        new_or_updated_nodes.load_home(id);
+    }
+
     void add_or_update_node(const Id& id, T&& update) {
         auto [entry, inserted] = new_or_updated_nodes.try_emplace(id, std::move(update));
         if (!inserted) {
