@@ -92,6 +92,8 @@ struct GraphDiff {
     // it from the pending edges; a source whose pending map ends up empty is
     // removed, even if it was empty before.
     void delete_edge(const Id& from, const Id& to) {
+        // Both tables are looked up by `from`: their misses can overlap.
+        edges.new_or_updated.load_home(from);
         edges.deleted[from].insert(to);
         if (auto pending = edges.new_or_updated.find(from); pending != edges.new_or_updated.end()) {
             pending->second.erase(to);
