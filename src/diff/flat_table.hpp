@@ -323,6 +323,37 @@ class FlatTable {
         __builtin_prefetch(slots_of(block_) + home);
     }
 
+    // Calls f(entry) for every entry, in the order of a walk from begin():
+    // a group of control bytes at a time, where the iterator steps a slot
+    // at a time.
+    template <class F>
+    void for_each(F&& f) const {
+        using namespace flat_table_detail;
+        if (is_ordered()) {
+            for (const value_type& entry : tree()) {
+                f(entry);
+            }
+            return;
+        }
+        if (empty()) {
+            return;
+        }
+        // A group may read past the last slot's control byte, into the mirror
+        // or the filler after it, and is cut off there.
+        const Ctrl* ctrl = ctrl_of(block_);
+        const value_type* slots = slots_of(block_);
+        const std::size_t capacity = block_->capacity;
+        for (std::size_t base = 0; base < capacity; base += kGroupWidth) {
+            Mask full = Group(ctrl + base).match_full();
+            if (capacity - base < kGroupWidth) {
+                full &= window_mask(capacity - base);
+            }
+            for (; full != 0; full &= full - 1) {
+                f(slots[base + lowest_bit(full)]);
+            }
+        }
+    }
+
     iterator begin() noexcept {
         if (is_ordered()) {
             return iterator(tree().begin(), &tree());
