@@ -11,9 +11,8 @@
 //     time, wrapping). At most 7/8 of the slots are used. An erase leaves a
 //     tombstone unless no probe can have passed the slot.
 // Capacities grow by about 1.25x while a table is filled, 1.5x under churn (by
-// smaller steps up to one group), and are
-// rounded up to use every byte of the allocation the allocator hands out
-// anyway.
+// smaller steps up to one group), and are rounded up to use every byte of the
+// allocation the allocator hands out anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
 // the key bytes alone and capacities from the sizes alone. To erase from the
