@@ -29,13 +29,13 @@ NESTED = {
 def test_nested_call_is_refused_and_frees_the_counter(call, message):
     d = populated()
     before = snapshot(d)
-    weight = Nested(call, message, propagate=True)
+    weight = Nested(call, propagate=True)
     weight.diff = d
     with pytest.raises(RuntimeError) as info:
         d.add_edge(A, C, weight)
     assert info.value is weight.raised and str(info.value) == message
     assert snapshot(d) == before
-    swallowed = Nested(call, message)
+    swallowed = Nested(call)
     swallowed.diff = d
     d.add_node(B, {"red": swallowed})  # the conversion goes on after the refusal
     assert str(swallowed.raised) == message and d.new_or_updated_nodes()[id_text(B)]["red"] == 4
@@ -49,6 +49,6 @@ def test_other_diffs_stay_free_and_the_receiver_stays_alive():
         holder.clear()  # the last other reference to the receiver goes
         gc.collect()
 
-    weight = Nested(touch_others, None)
+    weight = Nested(touch_others)
     holder[0].add_edge(A, C, weight)
     assert holder == [] and weight.raised is None and other.num_nodes() == 1
