@@ -65,6 +65,10 @@ FULL = {"label": 'é\t"\\\x01', "url": "http://x/", "size": 0.1, "red": 0, "gree
 ODD = collections.OrderedDict(label=type("Label", (str,), {})("sub"), size=FloatLike(math.inf),
                               show_label=type("numpy.bool_", (), {"__bool__": lambda _: False})())  # fmt: skip
 BLOB = populated().to_bytes()
+LISTINGS = ["new_or_updated_nodes", "deleted_nodes", "new_or_updated_edges", "deleted_edges",
+            "num_nodes", "num_edges", "to_bytes"]  # fmt: skip
+READS = [(name,) for name in LISTINGS]
+CHANGES = [("add_node", C, {}), ("delete_node", C), ("add_edge", C, A, 1.0), ("delete_edge", C, A), ("clear",)]  # fmt: skip
 
 # name -> (method of a populated diff or of the class, args, kwargs, and the
 # exception: None, its type, or its type and exact message)
@@ -84,11 +88,14 @@ CASES = {
     "add_edge_keywords": ("add_edge", (B,), {"weight": 3, "to": A}, None),
     "add_edge_refused_by_the_rules": ("add_edge", (A, GONE, 1.0), {}, None),
     "delete_edge": ("delete_edge", (A, B), {}, None),
-    **{name: (name, (), {}, None) for name in ["clear", "new_or_updated_nodes", "deleted_nodes",
-       "new_or_updated_edges", "deleted_edges", "num_nodes", "num_edges", "to_bytes"]},
+    **{name: (name, (), {}, None) for name in ["clear", *LISTINGS]},
     "from_bytes_a_bytes_subclass_with_trailing_bytes": ("PyGraphDiff.from_bytes", (type("Raw", (bytes,), {})(BLOB + b"tail"),), {}, None),
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
-    "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
+    # A call into the diff from inside a change (the weight's conversion) is
+    # refused (and when swallowed, the change goes on).
+    "read_inside_a_change_swallowed": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
+    **{f"{call[0]}_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
+       for message, calls in [("Already mutably borrowed", READS), ("Already borrowed", CHANGES)] for call in calls},
     "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
     "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
     "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
@@ -103,7 +110,6 @@ CASES = {
     "size_type_error_subclass": ("add_node", (A, {"size": Raises(TypeErrorSub("s"))}), {}, (TypeErrorSub, "s")),
     "green_overflow": ("add_node", (A, {"green": Raises(OverflowError("g"))}), {}, (OverflowError, "g")),
     "wrong_receiver": ("PyGraphDiff.add_node", (object(), A, {}), {}, TypeError),
-    "change_inside_a_change": ("add_edge", (A, C, Nested(methodcaller("clear"), True)), {}, RuntimeError),
     # Node update dicts: only a TypeError is reworded; of two bad values the
     # earlier field is reported, whatever the dict order.
     "update_list": ("add_node", (A, [("label", "a")]), {}, (TypeError, "argument 'update': 'list' object cannot be converted to 'PyDict'")),
