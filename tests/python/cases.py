@@ -94,7 +94,7 @@ CASES = {
     # A call into the diff from inside a change (the weight's conversion) is
     # refused (and when swallowed, the change goes on).
     "read_inside_a_change_swallowed": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
-    **{f"{call[0]}_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
+    **{call[0] + "_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
        for message, calls in [("Already mutably borrowed", READS), ("Already borrowed", CHANGES)] for call in calls},
     "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
     "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
