@@ -57,6 +57,21 @@ class ByteCursor {
         return read_odd_id();
     }
 
+    // A target of a pending-edge source: an id, then its weight. The common
+    // case takes one check of the bytes left; any other is read the long
+    // way, so it fails exactly as the two reads would.
+    bool read_weighted_target(const std::uint8_t*& id, float& weight) {
+        if (remaining() >= byte_layout::kWeightedTargetSize &&
+            byte_layout::load<std::uint64_t>(pos_) == byte_layout::kIdBytes) {
+            id = pos_ + byte_layout::kCountSize;
+            weight =
+                std::bit_cast<float>(byte_layout::load<std::uint32_t>(pos_ + byte_layout::kIdSize));
+            pos_ += byte_layout::kWeightedTargetSize;
+            return true;
+        }
+        return read_id(id) && read_weight(weight);
+    }
+
     // A byte length, then that many bytes of UTF-8. The view points into the
     // input, so the input must outlive it.
     bool read_text(std::string_view& out);

@@ -31,6 +31,13 @@ class ByteWriter {
         return room;
     }
 
+    // Where the next claim would start, when at least `bytes` bytes are
+    // left, so that an entry known only up to that length can be written
+    // first and claimed after; nullptr otherwise, which is not a failure.
+    std::uint8_t* peek(std::size_t bytes) const noexcept {
+        return failed_ || bytes > static_cast<std::size_t>(end_ - pos_) ? nullptr : pos_;
+    }
+
     bool at_end() const noexcept { return !failed_ && pos_ == end_; }
 
   private:

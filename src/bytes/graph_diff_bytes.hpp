@@ -13,19 +13,13 @@
 #include "bytes/uuid_graph_diff.hpp"
 #include "common/result.hpp"
 #include "diff/hash_containers.hpp"
+#include "node_update/float_text.hpp"
 
 namespace tavro {
 
 // Writes a diff in two steps so that a caller can put the bytes straight into
 // storage of its own (a Python bytes object) without an extra copy: prepare
-// builds the JSON texts and measures the exact length, write_to fills it.
-// The JSON texts of a diff's node changes, end to end in walk order: the text
-// of the i-th node ends at ends[i] and starts where the one before ends.
-struct NodeTexts {
-    std::string arena;
-    std::vector<std::size_t> ends;
-};
-
+// measures the exact length, write_to fills it, JSON texts included.
 class GraphDiffEncoder {
   public:
     // Keeps a reference to `diff`: it must stay alive and unchanged until the
@@ -41,12 +35,13 @@ class GraphDiffEncoder {
     Result<void> write_to(std::uint8_t* dest) const;
 
   private:
-    GraphDiffEncoder(const Diff& diff, NodeTexts texts, std::size_t size)
-        : diff_(&diff), texts_(std::move(texts)), size_(size) {}
+    GraphDiffEncoder(const Diff& diff, std::vector<Float32Decimal> size_digits, std::size_t size)
+        : diff_(&diff), size_digits_(std::move(size_digits)), size_(size) {}
 
     const Diff* diff_;
-    // The JSON text of each node change, made before anything is measured.
-    NodeTexts texts_;
+    // The digits of each node change's size, in the walk order of the node
+    // container: found when measuring, reused when writing.
+    std::vector<Float32Decimal> size_digits_;
     std::size_t size_;
 };
 

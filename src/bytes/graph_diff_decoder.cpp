@@ -1,22 +1,21 @@
-// Reading a diff: the four sections in one forward pass, then the JSON text of
-// each surviving node change. Nothing read is validated or repaired beyond
-// its own block: an id both updated and deleted, or an empty inner map or
-// set, stays exactly as read.
+// Reading a diff: the four sections in one forward pass, the JSON text of
+// each surviving node change parsed right after the first. Nothing read is
+// validated or repaired beyond its own block: an id both updated and
+// deleted, or an empty inner map or set, stays exactly as read.
 //
-// Entries are first listed as pointers into the input, and a container is
-// filled only once its entries have all been read, with room for exactly
-// that many. Two reasons: a count is only a claim, so it never sizes a
-// container; and the entries of a written container arrive in that
-// container's walk order, i.e. in hash order, which piles them into one end
-// of any smaller table they are fed to while it grows (quadratic time on
-// open-addressing tables). A table of its final size takes them in that order
-// without crowding.
+// A count is only a claim: before it sizes anything it is capped at the
+// entries that the bytes left could hold, so no count makes room for more
+// than the input itself could fill. Each container is sized for its whole
+// count before its first entry goes in: the entries of a written container
+// arrive in that container's walk order, i.e. in hash order, which piles
+// them into one end of any smaller table they are fed to while it grows
+// (quadratic time on open-addressing tables). A table of its final size
+// takes them in that order without crowding.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -28,13 +27,12 @@
 namespace tavro {
 namespace {
 
-// Room made for the entries a count announces before any of them has been
-// read, so a huge count with little data behind it costs little before
-// reading runs out of data; lists grow as entries actually arrive.
-constexpr std::uint64_t kMaxAnnouncedRoom = 4096;
-
-std::size_t announced_room(std::uint64_t count) {
-    return static_cast<std::size_t>(std::min(count, kMaxAnnouncedRoom));
+// Room for `count` entries of at least `entry_size` bytes each, or for as
+// many as the bytes left can hold when that is fewer (reading them then
+// runs out of data on the way).
+std::size_t room_for(std::uint64_t count, const ByteCursor& in, std::size_t entry_size) {
+    return static_cast<std::size_t>(
+        std::min(count, static_cast<std::uint64_t>(in.remaining() / entry_size)));
 }
 
 Uuid id_at(const std::uint8_t* bytes) {
@@ -43,14 +41,9 @@ Uuid id_at(const std::uint8_t* bytes) {
 
 struct NodeEntry {
     const std::uint8_t* id;
-    // Parsed only after the last section, so the text of an id that a later
-    // entry repeats is never parsed (nor copied).
+    // Parsed only once the whole first section is read, so the text of an id
+    // that a later entry repeats is never parsed (nor copied).
     std::string_view text;
-};
-
-struct WeightedTarget {
-    const std::uint8_t* id;
-    float weight;
 };
 
 bool read_node_entries(ByteCursor& in, std::vector<NodeEntry>& entries) {
@@ -58,7 +51,7 @@ bool read_node_entries(ByteCursor& in, std::vector<NodeEntry>& entries) {
     if (!in.read_count(count)) {
         return false;
     }
-    entries.reserve(announced_room(count));
+    entries.reserve(room_for(count, in, byte_layout::kNodeEntryHeadSize));
     for (std::uint64_t i = 0; i < count; ++i) {
         NodeEntry entry{};
         if (!in.read_id(entry.id) || !in.read_text(entry.text)) {
@@ -69,144 +62,122 @@ bool read_node_entries(ByteCursor& in, std::vector<NodeEntry>& entries) {
     return true;
 }
 
-// Replaces the contents of `ids` with a counted list of ids.
-bool read_id_list(ByteCursor& in, std::uint64_t count, std::vector<const std::uint8_t*>& ids) {
-    ids.clear();
-    ids.reserve(announced_room(count));
+// A counted list of ids. A repeated id is simply present once.
+bool read_id_set(ByteCursor& in, std::uint64_t count, HashSet<Uuid>& set) {
+    set.reserve(room_for(count, in, byte_layout::kIdSize));
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* id = nullptr;
         if (!in.read_id(id)) {
             return false;
         }
-        ids.push_back(id);
-    }
-    return true;
-}
-
-bool read_weighted_list(ByteCursor& in, std::uint64_t count, std::vector<WeightedTarget>& targets) {
-    targets.clear();
-    targets.reserve(announced_room(count));
-    for (std::uint64_t i = 0; i < count; ++i) {
-        WeightedTarget target{};
-        if (!in.read_id(target.id) || !in.read_weight(target.weight)) {
-            return false;
-        }
-        targets.push_back(target);
-    }
-    return true;
-}
-
-// A repeated id is simply present once.
-HashSet<Uuid> id_set(const std::vector<const std::uint8_t*>& ids) {
-    HashSet<Uuid> set;
-    set.reserve(ids.size());
-    for (const std::uint8_t* id : ids) {
         set.insert(id_at(id));
     }
-    return set;
+    return true;
 }
 
-// A repeated target keeps the later weight.
-HashMap<Uuid, float> weight_map(const std::vector<WeightedTarget>& targets) {
-    HashMap<Uuid, float> map;
-    map.reserve(targets.size());
-    for (const WeightedTarget& target : targets) {
-        map.insert_or_assign(id_at(target.id), target.weight);
+// A counted list of targets with weights. A repeated target keeps the later
+// weight.
+bool read_weight_map(ByteCursor& in, std::uint64_t count, HashMap<Uuid, float>& map) {
+    map.reserve(room_for(count, in, byte_layout::kWeightedTargetSize));
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint8_t* id = nullptr;
+        float weight = 0.0f;
+        if (!in.read_weighted_target(id, weight)) {
+            return false;
+        }
+        map.insert_or_assign(id_at(id), weight);
     }
-    return map;
+    return true;
 }
 
 // Sections 3 and 4: sources, each with a counted inner container. A repeated
 // source replaces the whole earlier inner container; the two are not merged.
 template <class Inner, class ReadInner>
 bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_inner) {
-    static_assert(std::is_nothrow_move_constructible_v<Inner>,
-                  "staged inner containers must move, not copy, when the list grows");
     std::uint64_t count = 0;
     if (!in.read_count(count)) {
         return false;
     }
-    std::vector<std::pair<const std::uint8_t*, Inner>> staged;
-    staged.reserve(announced_room(count));
+    sources.reserve(room_for(count, in, byte_layout::kSourceHeadSize));
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* source = nullptr;
         std::uint64_t inner_count = 0;
         Inner targets;
-        if (!in.read_id(source) || !in.read_count(inner_count) ||
-            !read_inner(in, inner_count, targets)) {
+        if (!in.read_id(source)) {
             return false;
         }
-        staged.emplace_back(source, std::move(targets));
-    }
-    sources.reserve(staged.size());
-    for (auto& [source, targets] : staged) {
+        // The source's slot loads while its targets are read.
+        sources.load_home(id_at(source));
+        if (!in.read_count(inner_count) || !read_inner(in, inner_count, targets)) {
+            return false;
+        }
         sources.insert_or_assign(id_at(source), std::move(targets));
     }
     return true;
 }
 
-// Reads the four sections into `diff`, leaving the node texts in `nodes`.
-bool read_sections(ByteCursor& in, std::vector<NodeEntry>& nodes, Diff& diff) {
-    if (!read_node_entries(in, nodes)) {
-        return false;
-    }
-
-    std::vector<const std::uint8_t*> ids;
-    std::uint64_t deleted_count = 0;
-    if (!in.read_count(deleted_count) || !read_id_list(in, deleted_count, ids)) {
-        return false;
-    }
-    diff.deleted_nodes = id_set(ids);
-
-    std::vector<WeightedTarget> weighted;
-    const auto read_pending = [&weighted](ByteCursor& cursor, std::uint64_t count,
-                                          HashMap<Uuid, float>& targets) {
-        if (!read_weighted_list(cursor, count, weighted)) {
-            return false;
-        }
-        targets = weight_map(weighted);
-        return true;
-    };
-    if (!read_sources(in, diff.edges.new_or_updated, read_pending)) {
-        return false;
-    }
-
-    const auto read_deleted = [&ids](ByteCursor& cursor, std::uint64_t count,
-                                     HashSet<Uuid>& targets) {
-        if (!read_id_list(cursor, count, ids)) {
-            return false;
-        }
-        targets = id_set(ids);
-        return true;
-    };
-    // Whatever follows the fourth section is not looked at.
-    return read_sources(in, diff.edges.deleted, read_deleted);
-}
-
 // Parses the last text given for each id. Walking the entries from the back,
 // the first one met for an id is the one that survives.
+//
+// The table is large and its slots are met in no order the hardware can
+// guess: each step starts loading the home slot of the id a few entries on,
+// and the id and text of the entry twice as far.
 Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid, NodeUpdate>& out) {
+    constexpr std::size_t kAhead = 8;
     out.reserve(nodes.size());
-    for (auto entry = nodes.rbegin(); entry != nodes.rend(); ++entry) {
-        auto [slot, inserted] = out.try_emplace(id_at(entry->id));
+    for (std::size_t i = nodes.size(); i-- > 0;) {
+        if (i >= 2 * kAhead) {
+            const NodeEntry& later = nodes[i - 2 * kAhead];
+            __builtin_prefetch(later.id);
+            __builtin_prefetch(later.text.data() + later.text.size() / 2);
+        }
+        if (i >= kAhead) {
+            out.load_home(id_at(nodes[i - kAhead].id));
+        }
+        auto [slot, inserted] = out.try_emplace(id_at(nodes[i].id));
         if (!inserted) {
             continue;
         }
-        TAVRO_TRY_ASSIGN(slot->second, read_node_update_json(entry->text));
+        TAVRO_TRY(read_node_update_json(nodes[i].text, slot->second));
     }
     return {};
+}
+
+// Reads the four sections into `diff`. The node texts are parsed as soon as
+// the first section is read, while its bytes are still in cache; a fault in
+// them, left in `texts`, counts only once the other sections have read.
+bool read_sections(ByteCursor& in, Diff& diff, Result<void>& texts) {
+    {
+        std::vector<NodeEntry> nodes;
+        if (!read_node_entries(in, nodes)) {
+            return false;
+        }
+        texts = parse_node_texts(nodes, diff.new_or_updated_nodes);
+    }
+    const auto weight_map = [](ByteCursor& cursor, std::uint64_t count,
+                               HashMap<Uuid, float>& targets) {
+        return read_weight_map(cursor, count, targets);
+    };
+    const auto id_set = [](ByteCursor& cursor, std::uint64_t count, HashSet<Uuid>& targets) {
+        return read_id_set(cursor, count, targets);
+    };
+    std::uint64_t deleted_count = 0;
+    // Whatever follows the fourth section is not looked at.
+    return in.read_count(deleted_count) && read_id_set(in, deleted_count, diff.deleted_nodes) &&
+           read_sources(in, diff.edges.new_or_updated, weight_map) &&
+           read_sources(in, diff.edges.deleted, id_set);
 }
 
 }  // namespace
 
 Result<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input) {
     ByteCursor in(input);
-    std::vector<NodeEntry> nodes;
     Diff diff;
-    if (!read_sections(in, nodes, diff)) {
+    Result<void> texts;
+    if (!read_sections(in, diff, texts)) {
         return in.take_error();
     }
-    TAVRO_TRY(parse_node_texts(nodes, diff.new_or_updated_nodes));
+    TAVRO_TRY(std::move(texts));
     return diff;
 }
 

@@ -1,7 +1,5 @@
-// Writing a diff: JSON texts first, then one measuring pass, then one buffer of
-// exactly the measured length filled section by section.
-#include <cstring>
-#include <string>
+// Writing a diff: one measuring pass, then one buffer of exactly the measured
+// length filled section by section, the JSON texts written in place.
 #include <utility>
 #include <vector>
 
@@ -16,23 +14,49 @@ namespace {
 
 using namespace byte_layout;
 
-// Every node change's JSON text, in the walk order of the node container, laid
-// end to end in one buffer: one allocation for all texts instead of one per
-// node, and no map to find them again (they are written in the same order).
-NodeTexts node_texts(const Diff& diff) {
-    NodeTexts texts;
-    texts.ends.reserve(diff.new_or_updated_nodes.size());
-    for (const auto& entry : diff.new_or_updated_nodes) {
-        write_node_update_json(entry.second, texts.arena);
-        texts.ends.push_back(texts.arena.size());
+using NodeChanges = HashMap<Uuid, NodeUpdate>;
+
+// Calls visit(entry) for every node change in walk order until it returns
+// false, while a second walk kAhead entries on starts loading each node's
+// label and url: a text longer than a string's inline room sits in a block of
+// its own somewhere in the heap, a cache miss per node unless loaded ahead.
+// Returns whether every visit returned true.
+template <class Visit>
+bool walk_nodes(const NodeChanges& nodes, Visit visit) {
+    constexpr int kAhead = 8;
+    auto ahead = nodes.begin();
+    for (int i = 0; i < kAhead && ahead != nodes.end(); ++i) {
+        ++ahead;
     }
-    return texts;
+    for (const auto& entry : nodes) {
+        if (ahead != nodes.end()) {
+            const NodeUpdate& update = ahead->second;
+            if (update.label) {
+                __builtin_prefetch(update.label->data());
+            }
+            if (update.url) {
+                __builtin_prefetch(update.url->data());
+            }
+            ++ahead;
+        }
+        if (!visit(entry)) {
+            return false;
+        }
+    }
+    return true;
 }
 
-CheckedLength measure(const NodeTexts& texts, const Diff& diff) {
+CheckedLength measure(const Diff& diff, std::vector<Float32Decimal>& size_digits) {
     CheckedLength length(kSectionCountsSize);
-    length.add_blocks(texts.ends.size(), kNodeEntryHeadSize);
-    length.add(texts.arena.size());
+    const NodeChanges& nodes = diff.new_or_updated_nodes;
+    length.add_blocks(nodes.size(), kNodeEntryHeadSize);
+    size_digits.reserve(nodes.size());
+    walk_nodes(nodes, [&](const auto& entry) {
+        const NodeUpdateJson json(entry.second);
+        size_digits.push_back(json.size_digits());
+        length.add(json.size());
+        return true;
+    });
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
     for (const auto& entry : diff.edges.new_or_updated) {
         length.add(kSourceHeadSize);
@@ -54,28 +78,34 @@ bool write_count(ByteWriter& out, std::size_t count) {
     return true;
 }
 
-bool write_node_changes(ByteWriter& out, const HashMap<Uuid, NodeUpdate>& nodes,
-                        const NodeTexts& texts) {
-    if (nodes.size() != texts.ends.size() || !write_count(out, nodes.size())) {
+bool write_node_changes(ByteWriter& out, const NodeChanges& nodes,
+                        const std::vector<Float32Decimal>& size_digits) {
+    if (nodes.size() != size_digits.size() || !write_count(out, nodes.size())) {
         return false;
     }
     std::size_t index = 0;
-    std::size_t start = 0;
-    for (const auto& entry : nodes) {
-        const std::size_t end = texts.ends[index++];
+    return walk_nodes(nodes, [&](const auto& entry) {
         std::uint8_t* head = out.claim(kNodeEntryHeadSize);
         if (head == nullptr) {
             return false;
         }
-        put::count(put::id(head, entry.first), end - start);
-        std::uint8_t* body = out.claim(end - start);
-        if (body == nullptr) {
-            return false;
+        const NodeUpdateJson json(entry.second, size_digits[index++]);
+        // The text goes in first and is claimed by where it ends: its bound
+        // costs no scan of its strings. Only near the end of the buffer, where
+        // the bound may not fit, is the text measured exactly.
+        std::uint8_t* room = out.peek(json.most());
+        if (room == nullptr) {
+            room = out.peek(json.size());
+            if (room == nullptr) {
+                return false;
+            }
         }
-        std::memcpy(body, texts.arena.data() + start, end - start);
-        start = end;
-    }
-    return true;
+        char* const text = reinterpret_cast<char*>(room);
+        const auto length = static_cast<std::size_t>(json.write(text) - text);
+        out.claim(length);  // within what was peeked
+        put::count(put::id(head, entry.first), length);
+        return true;
+    });
 }
 
 bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
@@ -93,7 +123,7 @@ bool write_deleted_nodes(ByteWriter& out, const HashSet<Uuid>& ids) {
 }
 
 // Sections 3 and 4: per source its id and target count, then one block per
-// target written by `write_target`.
+// target written by `write_target`; a source's entry is claimed whole.
 template <class Targets, class WriteTarget>
 bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
                         std::size_t target_size, WriteTarget write_target) {
@@ -101,17 +131,16 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
         return false;
     }
     for (const auto& [source, targets] : sources) {
-        std::uint8_t* head = out.claim(kSourceHeadSize);
-        if (head == nullptr) {
+        CheckedLength length(kSourceHeadSize);
+        length.add_blocks(targets.size(), target_size);
+        std::uint8_t* room = length.overflowed() ? nullptr : out.claim(length.total());
+        if (room == nullptr) {
             return false;
         }
-        put::count(put::id(head, source), targets.size());
+        room = put::count(put::id(room, source), targets.size());
         for (const auto& target : targets) {
-            std::uint8_t* room = out.claim(target_size);
-            if (room == nullptr) {
-                return false;
-            }
             write_target(room, target);
+            room += target_size;
         }
     }
     return true;
@@ -132,17 +161,17 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 }  // namespace
 
 Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
-    NodeTexts texts = node_texts(diff);
-    const CheckedLength length = measure(texts, diff);
+    std::vector<Float32Decimal> size_digits;
+    const CheckedLength length = measure(diff, size_digits);
     if (length.overflowed()) {
         return Error{ErrorKind::too_large};
     }
-    return GraphDiffEncoder(diff, std::move(texts), length.total());
+    return GraphDiffEncoder(diff, std::move(size_digits), length.total());
 }
 
 Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
     ByteWriter out(dest, size_);
-    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, texts_) &&
+    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, size_digits_) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);

@@ -309,6 +309,20 @@ class FlatTable {
         __builtin_prefetch(reinterpret_cast<const char*>(block_) + 31);
     }
 
+    // Starts loading the control bytes and the slot where a probe for `key`
+    // begins, for a caller that knows its next keys a few steps ahead (as
+    // a reader does), so that their misses overlap. Changes nothing. Always
+    // inlined: GCC otherwise finds a call with no effects but prefetches and
+    // drops it.
+    [[gnu::always_inline]] void load_home(const key_type& key) const noexcept {
+        if (block_ == nullptr || flat_table_detail::is_single_group(block_->capacity)) {
+            return;
+        }
+        const std::size_t home = flat_table_detail::home_of(hash_of(key), block_->capacity);
+        __builtin_prefetch(ctrl_of(block_) + home);
+        __builtin_prefetch(slots_of(block_) + home);
+    }
+
     iterator begin() noexcept {
         if (is_ordered()) {
             return iterator(tree().begin(), &tree());

@@ -40,6 +40,12 @@ struct GraphDiff {
 
     // Merges `update` into the node's pending change (or inserts it) and
     // takes the node out of deleted_nodes. Edge records are not touched.
+    // Starts loading where add_or_update_node(id, ...) will look, for a
+    // caller with other work to do first.
+    [[gnu::always_inline]] void load_node_home(const Id& id) const noexcept {
+        new_or_updated_nodes.load_home(id);
+    }
+
     void add_or_update_node(const Id& id, T&& update) {
         auto [entry, inserted] = new_or_updated_nodes.try_emplace(id, std::move(update));
         if (!inserted) {
@@ -86,6 +92,8 @@ struct GraphDiff {
     // it from the pending edges; a source whose pending map ends up empty is
     // removed, even if it was empty before.
     void delete_edge(const Id& from, const Id& to) {
+        // Both tables are looked up by `from`: their misses can overlap.
+        edges.new_or_updated.load_home(from);
         edges.deleted[from].insert(to);
         if (auto pending = edges.new_or_updated.find(from); pending != edges.new_or_updated.end()) {
             pending->second.erase(to);

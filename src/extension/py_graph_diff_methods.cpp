@@ -169,6 +169,8 @@ PyObject* add_node(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyOb
         kFunction, self, args, nargs, kwnames,
         [](const std::array<PyObject*, 2>& bound, Diff& diff) -> PyResult<void> {
             TAVRO_TRY_ASSIGN(const Uuid id, id_argument(bound[0], "id"));
+            // The table's misses then overlap those of reading a cold dict.
+            diff.load_node_home(id);
             PyResult<NodeUpdate> update = pydict_to_node_update(bound[1]);
             if (!update) {
                 return py::reword_argument_error("update", std::move(update).error());

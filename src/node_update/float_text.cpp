@@ -121,10 +121,10 @@ bool fast_shortest_digits(float magnitude, Float32Decimal& out) noexcept {
     const bool round_up = (vr == vm && !vm_is_end) || last_dropped >= 5;
     const std::uint64_t digits = vr + (round_up ? 1 : 0);
 
-    int count = 1;
-    while (count < 11 && digits >= kPow10[count]) {
-        ++count;
-    }
+    // Its number of digits (it is at least 1): floor(log10(2^bit_width)),
+    // which 1233 / 4096 gives for every width here, is that or one less.
+    const int guess = static_cast<int>(std::bit_width(digits)) * 1233 >> 12;
+    const int count = guess + (digits >= kPow10[guess] ? 1 : 0);
     out.digits = static_cast<std::uint32_t>(digits);  // at most nine digits
     out.count = count;
     out.k = e10 + dropped + count;
@@ -133,13 +133,9 @@ bool fast_shortest_digits(float magnitude, Float32Decimal& out) noexcept {
 
 // Writes `value` as exactly `count` decimal digits, leading zeros included.
 char* put_decimal(char* out, std::uint32_t value, int count) noexcept {
-    static constexpr char pairs[] =
-        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-        "8081828384858687888990919293949596979899";
     int i = count;
     while (i >= 2) {
-        std::memcpy(out + i - 2, pairs + 2 * (value % 100), 2);
+        std::memcpy(out + i - 2, digit_pairs + 2 * (value % 100), 2);
         value /= 100;
         i -= 2;
     }
@@ -147,6 +143,37 @@ char* put_decimal(char* out, std::uint32_t value, int count) noexcept {
         out[0] = static_cast<char>('0' + value);
     }
     return out + count;
+}
+
+// Copies `count` characters, at most 16: with two overlapping word copies
+// instead of a call for a length known only at run time.
+char* copy_short(char* out, const char* text, int count) noexcept {
+    const auto n = static_cast<std::size_t>(count);
+    if (n >= 8) {
+        std::memcpy(out, text, 8);
+        std::memcpy(out + n - 8, text + n - 8, 8);
+    } else if (n >= 4) {
+        std::memcpy(out, text, 4);
+        std::memcpy(out + n - 4, text + n - 4, 4);
+    } else {
+        for (std::size_t i = 0; i < n; ++i) {
+            out[i] = text[i];
+        }
+    }
+    return out + n;
+}
+
+// The n digits of `value` with a point after the first k (0 < k < n <= 9):
+// laid out in a local buffer, where the fraction moves over by one whole
+// word, so no division by a power of ten chosen at run time is needed.
+char* put_point_inside(char* out, std::uint32_t value, int n, int k) noexcept {
+    char text[24] = {};
+    put_decimal(text, value, n);
+    std::uint64_t fraction = 0;  // n - k <= 8 digits
+    std::memcpy(&fraction, text + k, sizeof fraction);
+    std::memcpy(text + k + 1, &fraction, sizeof fraction);
+    text[k] = '.';
+    return copy_short(out, text, n + 1);
 }
 
 char* put_zeros(char* out, int count) noexcept {
@@ -237,13 +264,9 @@ char* write_float32_text(const Float32Decimal& d, char* p) noexcept {
             *p++ = '.';
             *p++ = '0';
             break;
-        case Layout::point_inside: {
-            const std::uint32_t scale = static_cast<std::uint32_t>(kPow10[n - k]);
-            p = put_decimal(p, d.digits / scale, k);
-            *p++ = '.';
-            p = put_decimal(p, d.digits % scale, n - k);
+        case Layout::point_inside:
+            p = put_point_inside(p, d.digits, n, k);
             break;
-        }
         case Layout::leading_zeros:
             *p++ = '0';
             *p++ = '.';

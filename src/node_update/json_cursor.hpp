@@ -24,6 +24,11 @@ class JsonCursor {
     // Skips whitespace and returns the next character (0 to 255) without
     // consuming it, or end_of_text.
     int peek_token() noexcept {
+        // Compact texts have no whitespace between tokens: a byte above the
+        // space is the token itself.
+        if (here_ != end_ && static_cast<unsigned char>(*here_) > ' ') {
+            return static_cast<unsigned char>(*here_);
+        }
         while (here_ != end_ && is_whitespace(*here_)) {
             ++here_;
         }

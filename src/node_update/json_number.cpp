@@ -1,6 +1,9 @@
 #include "node_update/json_number.hpp"
 
+#include <array>
+#include <bit>
 #include <charconv>
+#include <cstddef>
 #include <limits>
 #include <system_error>
 
@@ -57,6 +60,90 @@ bool magnitude_at_least_one(const NumberToken& token) noexcept {
     return (negative_exponent ? k - exponent : k + exponent) > 0;
 }
 
+// The value of the digits [begin, end), or as much of it as fits in 64 bits
+// with `overflows` set.
+std::uint64_t checked_integer(const char* begin, const char* end, bool& overflows) noexcept {
+    constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+    std::uint64_t value = 0;
+    for (const char* p = begin; p != end; ++p) {
+        const auto digit = static_cast<std::uint64_t>(*p - '0');
+        if (value > (max - digit) / 10) {
+            overflows = true;
+        } else {
+            value = value * 10 + digit;
+        }
+    }
+    return value;
+}
+
+// Powers of ten that a 64-bit float holds exactly.
+constexpr std::array<double, 23> exact_powers_of_ten = [] {
+    std::array<double, 23> powers{};
+    double power = 1.0;
+    for (double& p : powers) {
+        p = power;
+        power *= 10.0;
+    }
+    return powers;
+}();
+
+// The common short forms ("48.547714", "2.5e-3"): at most 19 digits making
+// a significand of at most 2^53, and a decimal exponent within 22 of zero.
+// Both are then exact 64-bit floats, so one division or multiplication gives
+// the 64-bit float nearest to the exact value, and narrowing that to 32 bits
+// rounds a second time. The two roundings agree except when the first lands
+// exactly halfway between two 32-bit floats; such results, and every other
+// form, are left to the general conversion (false). Every value reached here
+// lies between 1e-22 and 2^53 * 1e22, inside the normal 32-bit range.
+bool short_decimal_to_f32(const NumberToken& token, float& value) noexcept {
+    const char* p = token.begin + (token.negative ? 1 : 0);
+    const char* const end = token.end;
+    std::uint64_t significand = 0;
+    int digits = 0;
+    int exponent = 0;
+    for (; p != end && is_digit(*p); ++p, ++digits) {
+        significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+    }
+    if (p != end && *p == '.') {
+        for (++p; p != end && is_digit(*p); ++p, ++digits, --exponent) {
+            significand = significand * 10 + static_cast<std::uint64_t>(*p - '0');
+        }
+    }
+    if (digits > 19 || significand > std::uint64_t{1} << 53) {
+        return false;
+    }
+    if (p != end) {
+        ++p;  // past 'e' or 'E'
+        const bool negative_exponent = *p == '-';
+        if (*p == '-' || *p == '+') {
+            ++p;
+        }
+        int written = 0;
+        for (; p != end; ++p) {
+            written = written * 10 + (*p - '0');
+            if (written > 100) {
+                return false;
+            }
+        }
+        exponent += negative_exponent ? -written : written;
+    }
+    if (exponent < -22 || exponent > 22) {
+        return false;
+    }
+    double wide = static_cast<double>(significand);
+    wide = exponent < 0 ? wide / exact_powers_of_ten[static_cast<std::size_t>(-exponent)]
+                        : wide * exact_powers_of_ten[static_cast<std::size_t>(exponent)];
+    // Halfway between two 32-bit floats: the 29 bits that narrowing drops
+    // are exactly one half of the last bit it keeps.
+    constexpr std::uint64_t dropped = (std::uint64_t{1} << 29) - 1;
+    if ((std::bit_cast<std::uint64_t>(wide) & dropped) == std::uint64_t{1} << 28) {
+        return false;
+    }
+    const auto magnitude = static_cast<float>(wide);
+    value = token.negative ? -magnitude : magnitude;
+    return true;
+}
+
 }  // namespace
 
 bool scan_number(JsonCursor& cursor, NumberToken& token) {
@@ -78,15 +165,15 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
             return cursor.fail(ErrorKind::json_number);
         }
     } else {
-        constexpr std::uint64_t max = std::numeric_limits<std::uint64_t>::max();
+        // Nineteen digits always fit in 64 bits; only a longer integer part
+        // is read again with a check on every step.
+        const char* const digits = p;
         std::uint64_t value = 0;
         for (; p != end && is_digit(*p); ++p) {
-            const auto digit = static_cast<std::uint64_t>(*p - '0');
-            if (value > (max - digit) / 10) {
-                token.integer_overflows = true;
-            } else {
-                value = value * 10 + digit;
-            }
+            value = value * 10 + static_cast<std::uint64_t>(*p - '0');
+        }
+        if (p - digits > 19) {
+            value = checked_integer(digits, p, token.integer_overflows);
         }
         token.integer_part = value;
     }
@@ -121,6 +208,9 @@ bool number_to_f32(const NumberToken& token, float& value) noexcept {
         // is the same single rounding as converting the negative integer.
         const auto magnitude = static_cast<float>(token.integer_part);
         value = token.negative ? -magnitude : magnitude;
+        return true;
+    }
+    if (short_decimal_to_f32(token, value)) {
         return true;
     }
     // Straight from the decimal text to 32 bits: a detour through a 64-bit

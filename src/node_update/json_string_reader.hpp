@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -70,6 +71,35 @@ inline bool stops_run(char c) noexcept {
     return run_stops[static_cast<std::uint8_t>(c)];
 }
 
+// The first byte from `p` on that ends a run of plain text, or `end`. Eight
+// bytes at a time where the host is little-endian: in each word, a byte that
+// is a quote, a backslash or below 0x20 gets its top bit set in `stops`.
+// Bits above the lowest true one may be false alarms (borrows), so only the
+// lowest is used.
+inline const char* find_run_stop(const char* p, const char* end) noexcept {
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t ones = 0x0101010101010101ULL;
+        constexpr std::uint64_t tops = 0x8080808080808080ULL;
+        while (end - p >= 8) {
+            std::uint64_t word = 0;
+            std::memcpy(&word, p, sizeof word);
+            const std::uint64_t quotes = word ^ (ones * '"');
+            const std::uint64_t backslashes = word ^ (ones * '\\');
+            const std::uint64_t stops = ((quotes - ones) & ~quotes) |
+                                        ((backslashes - ones) & ~backslashes) |
+                                        ((word - ones * 0x20) & ~word);
+            if ((stops & tops) != 0) {
+                return p + std::countr_zero(stops & tops) / 8;
+            }
+            p += 8;
+        }
+    }
+    while (p != end && !stops_run(*p)) {
+        ++p;
+    }
+    return p;
+}
+
 // Decodes the four hex digits of a \u escape that start at `p`; on success
 // moves `p` past them.
 bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value);
@@ -94,9 +124,7 @@ bool read_json_string(JsonCursor& cursor, Sink& sink) {
     const char* const end = cursor.end();
     for (;;) {
         const char* const run = p;
-        while (p != end && !json_string_detail::stops_run(*p)) {
-            ++p;
-        }
+        p = json_string_detail::find_run_stop(p, end);
         sink.append(run, static_cast<std::size_t>(p - run));
         if (p == end) {
             return cursor.fail(ErrorKind::json_eof);

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -42,21 +43,40 @@ static_assert(std::count_if(field_by_key_slot.begin(), field_by_key_slot.end(),
                             [](std::int8_t field) { return field >= 0; }) == field_count,
               "two field keys share a slot: change the multiplier of key_slot");
 
+// Whether `key`, as long as field I's key, spells it: a compare of constant
+// length, which compiles to a few loads rather than a call.
+template <std::size_t I>
+bool spells_key(const char* key) noexcept {
+    constexpr std::string_view known = node_update_fields[I].json_key;
+    return std::memcmp(key, known.data(), known.size()) == 0;
+}
+
+constexpr auto key_spellers = []<std::size_t... I>(std::index_sequence<I...>) {
+    return std::array<bool (*)(const char*) noexcept, field_count>{&spells_key<I>...};
+}(std::make_index_sequence<field_count>());
+
 // The field a decoded key names, or -1 for any other key.
 int field_of_key(std::string_view key) noexcept {
     if (key.empty()) {
         return -1;
     }
     const int field = field_by_key_slot[key_slot(key.size(), key[0])];
-    return field >= 0 && key == node_update_fields[static_cast<std::size_t>(field)].json_key ? field
-                                                                                             : -1;
+    if (field < 0) {
+        return -1;
+    }
+    const auto index = static_cast<std::size_t>(field);
+    return key.size() == node_update_fields[index].json_key.size() &&
+                   key_spellers[index](key.data())
+               ? field
+               : -1;
 }
 
 class NodeUpdateReader {
   public:
-    explicit NodeUpdateReader(std::string_view text) noexcept : cursor_(text) {}
+    NodeUpdateReader(std::string_view text, NodeUpdate& update) noexcept
+        : cursor_(text), update_(update) {}
 
-    Result<NodeUpdate> read() {
+    Result<void> read() {
         const int c = cursor_.peek_token();
         const bool ok = c == '{' ? read_object() : c == '[' ? read_array() : fail_wrong_type(c);
         if (!ok) {
@@ -66,7 +86,7 @@ class NodeUpdateReader {
             (void)cursor_.fail(ErrorKind::json_trailing);
             return cursor_.take_error();
         }
-        return std::move(update_);
+        return {};
     }
 
   private:
@@ -82,12 +102,11 @@ class NodeUpdateReader {
             if (c != '"') {
                 return cursor_.fail_unexpected(c);
             }
-            KeySink key;
-            if (!read_json_string(cursor_, key)) {
+            int field = -1;
+            if (!read_key(field)) {
                 return false;
             }
             // A key counts as seen even when its value is null.
-            const int field = field_of_key(key.view());
             if (field >= 0) {
                 const auto bit = static_cast<std::uint8_t>(1u << field);
                 if ((seen & bit) != 0) {
@@ -120,6 +139,25 @@ class NodeUpdateReader {
                 return cursor_.fail(ErrorKind::json_trailing);
             }
         }
+    }
+
+    // The key whose opening quote is next, as the field it names (-1 for
+    // none). A key without escapes is matched where it lies; only one with a
+    // backslash (or a fault) is decoded.
+    bool read_key(int& field) {
+        const char* const text = cursor_.here() + 1;
+        const char* const stop = json_string_detail::find_run_stop(text, cursor_.end());
+        if (stop != cursor_.end() && *stop == '"') {
+            field = field_of_key(std::string_view(text, static_cast<std::size_t>(stop - text)));
+            cursor_.move_to(stop + 1);
+            return true;
+        }
+        KeySink key;
+        if (!read_json_string(cursor_, key)) {
+            return false;
+        }
+        field = field_of_key(key.view());
+        return true;
     }
 
     bool read_array() {
@@ -197,6 +235,9 @@ class NodeUpdateReader {
     // fractions, exponents and integers beyond 64 bits count as floats, the
     // wrong type.
     bool read_value(std::optional<std::uint8_t>& field, int c) {
+        if (read_small_integer(field)) {
+            return true;
+        }
         if (!is_number_start(c)) {
             return fail_wrong_type(c);
         }
@@ -211,6 +252,28 @@ class NodeUpdateReader {
             return cursor_.fail(ErrorKind::json_value);
         }
         field = static_cast<std::uint8_t>(token.integer_part);
+        return true;
+    }
+
+    // The common colour: one to three digits without a leading zero, making
+    // at most 255, that end the number. Anything else is left to the general
+    // scan (false), the cursor unmoved.
+    bool read_small_integer(std::optional<std::uint8_t>& field) noexcept {
+        const char* p = cursor_.here();
+        const char* const end = cursor_.end();
+        unsigned value = 0;
+        int digits = 0;
+        for (; digits < 4 && p != end && *p >= '0' && *p <= '9'; ++p, ++digits) {
+            value = value * 10 + static_cast<unsigned>(*p - '0');
+        }
+        const bool ends =
+            p == end || (*p != '.' && *p != 'e' && *p != 'E' && !(*p >= '0' && *p <= '9'));
+        if (digits == 0 || digits > 3 || (digits > 1 && *cursor_.here() == '0') || !ends ||
+            value > 255) {
+            return false;
+        }
+        field = static_cast<std::uint8_t>(value);
+        cursor_.move_to(p);
         return true;
     }
 
@@ -242,13 +305,19 @@ class NodeUpdateReader {
     }
 
     JsonCursor cursor_;
-    NodeUpdate update_;
+    NodeUpdate& update_;
 };
 
 }  // namespace
 
+Result<void> read_node_update_json(std::string_view text, NodeUpdate& update) {
+    return NodeUpdateReader(text, update).read();
+}
+
 Result<NodeUpdate> read_node_update_json(std::string_view text) {
-    return NodeUpdateReader(text).read();
+    NodeUpdate update;
+    TAVRO_TRY(read_node_update_json(text, update));
+    return update;
 }
 
 }  // namespace tavro

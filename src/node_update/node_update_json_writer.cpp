@@ -1,6 +1,7 @@
 // The writer of the node update JSON text. It runs once per node when a diff
-// is written, so it measures the text exactly, grows the caller's buffer once
-// and fills it through a pointer, with no per-member appends.
+// is written, straight into the diff's buffer, so the text is described once
+// (emit) and that description is walked by three sinks: one measures it
+// exactly, one bounds it for any values and one writes it through a pointer.
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -15,30 +16,7 @@
 namespace tavro {
 namespace {
 
-std::size_t add_saturating(std::size_t a, std::size_t b) noexcept {
-    constexpr std::size_t limit = std::numeric_limits<std::size_t>::max();
-    return b > limit - a ? limit : a + b;
-}
-
-char* put(char* out, std::string_view text) noexcept {
-    std::memcpy(out, text.data(), text.size());
-    return out + text.size();
-}
-
-std::size_t u8_text_size(std::uint8_t value) noexcept {
-    return std::size_t{1} + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
-}
-
-char* put_u8(char* out, std::uint8_t value) noexcept {
-    if (value >= 100) {
-        *out++ = static_cast<char>('0' + value / 100);
-    }
-    if (value >= 10) {
-        *out++ = static_cast<char>('0' + value / 10 % 10);
-    }
-    *out++ = static_cast<char>('0' + value % 10);
-    return out;
-}
+constexpr std::size_t kMaxSize = std::numeric_limits<std::size_t>::max();
 
 constexpr std::string_view null_text = "null";
 
@@ -46,83 +24,159 @@ std::string_view bool_text(bool value) noexcept {
     return value ? std::string_view("true") : std::string_view("false");
 }
 
-// The exact text of one update, measured before it is written. The size's
-// shortest digits, which its length depends on, are found while measuring
-// and kept for writing. The update must outlive this and stay unchanged.
-class NodeUpdateJson {
-  public:
-    explicit NodeUpdateJson(const NodeUpdate& update) noexcept;
-
-    // The length of the text; saturates at the largest size_t.
-    std::size_t size() const noexcept { return size_; }
-
-    // Writes exactly size() characters to `out` and returns their end.
-    char* write(char* out) const noexcept;
-
-  private:
-    const NodeUpdate* update_;
-    std::size_t size_;
-    Float32Decimal size_decimal_;  // of a finite size
-};
-
-NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept : update_(&update), size_(2) {
-    std::size_t members = 0;
-    const auto value_size = [this](const auto& value) -> std::size_t {
-        using Value = std::decay_t<decltype(value)>;
-        if constexpr (std::is_same_v<Value, std::string>) {
-            return json_string_size(value);
-        } else if constexpr (std::is_same_v<Value, float>) {
-            if (!std::isfinite(value)) {
-                return null_text.size();
-            }
-            size_decimal_ = float32_decimal(value);
-            return float32_text_size(size_decimal_);
-        } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
-            return u8_text_size(value);
-        } else {
-            return bool_text(value).size();
-        }
-    };
-    for_each_field(update, [&](auto index, const auto& value) {
-        if (value) {
-            ++members;
-            size_ = add_saturating(size_, node_update_fields[index].json_member.size());
-            size_ = add_saturating(size_, value_size(*value));
-        }
-    });
-    // A comma between members.
-    size_ = add_saturating(size_, members == 0 ? 0 : members - 1);
-}
-
-char* NodeUpdateJson::write(char* out) const noexcept {
-    *out++ = '{';
-    char* const first = out;
-    for_each_field(*update_, [&](auto index, const auto& value) {
+// The text of `update` as a sequence of pieces handed to `sink`: fixed text,
+// a JSON string, the size's digits, a colour and a flag. `size_digits` are
+// those of the update's size when it is finite. Everything here is inlined
+// into each sink's walk, which makes the pieces of fixed text constants.
+template <class Sink>
+[[gnu::always_inline]] inline void emit(const NodeUpdate& update, const Float32Decimal& size_digits,
+                                        Sink& sink) {
+    sink.fixed("{");
+    bool first = true;
+    for_each_field(update, [&](auto index, const auto& value) [[gnu::always_inline]] {
         if (!value) {
             return;
         }
-        if (out != first) {
-            *out++ = ',';
+        if (!first) {
+            sink.fixed(",");
         }
+        first = false;
         constexpr std::string_view member = node_update_fields[index].json_member;
-        out = put(out, member);
+        sink.fixed(member);
         using Value = std::decay_t<decltype(*value)>;
         if constexpr (std::is_same_v<Value, std::string>) {
-            out = write_json_string(*value, out);
+            sink.string(*value);
         } else if constexpr (std::is_same_v<Value, float>) {
-            out = std::isfinite(*value) ? write_float32_text(size_decimal_, out)
-                                        : put(out, null_text);
+            if (std::isfinite(*value)) {
+                sink.decimal(size_digits);
+            } else {
+                sink.fixed(null_text);
+            }
         } else if constexpr (std::is_same_v<Value, std::uint8_t>) {
-            out = put_u8(out, *value);
+            sink.colour(*value);
         } else {
-            out = put(out, bool_text(*value));
+            sink.flag(*value);
         }
     });
-    *out++ = '}';
-    return out;
+    sink.fixed("}");
+}
+
+// Sums the lengths of the pieces, exactly or (Bound) as the most each piece
+// can take whatever its value, leaving out the characters of strings (which
+// most() adds). Only strings can be long: the other pieces are summed plainly
+// (a few hundred bytes at most), the strings with a check, and a sum that
+// would wrap makes the result the largest size_t.
+template <bool Bound>
+struct MeasureSink {
+    std::size_t short_pieces = 0;
+    std::size_t strings = 0;
+    bool overflowed = false;
+
+    std::size_t result() const noexcept {
+        std::size_t total = 0;
+        return overflowed || __builtin_add_overflow(short_pieces, strings, &total) ? kMaxSize
+                                                                                   : total;
+    }
+
+    [[gnu::always_inline]] void fixed(std::string_view text) noexcept {
+        short_pieces += text.size();
+    }
+    [[gnu::always_inline]] void string(std::string_view text) noexcept {
+        if constexpr (Bound) {
+            short_pieces += 2;  // the quotes
+        } else {
+            // Saturated when too long to count: the sum then overflows.
+            overflowed |= __builtin_add_overflow(strings, json_string_size(text), &strings);
+        }
+    }
+    [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
+        short_pieces += Bound ? max_float32_text_size : float32_text_size(digits);
+    }
+    [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
+        short_pieces += Bound ? 3 : 1 + (value >= 10 ? 1u : 0u) + (value >= 100 ? 1u : 0u);
+    }
+    [[gnu::always_inline]] void flag(bool value) noexcept {
+        short_pieces += bool_text(Bound ? false : value).size();  // false is the longer
+    }
+};
+
+struct WriteSink {
+    char* out;
+
+    [[gnu::always_inline]] void fixed(std::string_view text) noexcept {
+        std::memcpy(out, text.data(), text.size());
+        out += text.size();
+    }
+    [[gnu::always_inline]] void string(std::string_view text) noexcept {
+        out = write_json_string(text, out);
+    }
+    [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
+        out = write_float32_text(digits, out);
+    }
+    [[gnu::always_inline]] void flag(bool value) noexcept { fixed(bool_text(value)); }
+    [[gnu::always_inline]] void colour(std::uint8_t value) noexcept {
+        unsigned rest = value;
+        if (rest >= 100) {
+            const bool two_hundred = rest >= 200;
+            *out++ = two_hundred ? '2' : '1';
+            rest -= two_hundred ? 200u : 100u;
+        } else if (rest < 10) {
+            *out++ = static_cast<char>('0' + rest);
+            return;
+        }
+        std::memcpy(out, digit_pairs + 2 * rest, 2);
+        out += 2;
+    }
+};
+
+Float32Decimal digits_of_size(const NodeUpdate& update) noexcept {
+    return update.size && std::isfinite(*update.size) ? float32_decimal(*update.size)
+                                                      : Float32Decimal{};
 }
 
 }  // namespace
+
+NodeUpdateJson::NodeUpdateJson(const NodeUpdate& update) noexcept
+    : NodeUpdateJson(update, digits_of_size(update)) {}
+
+[[gnu::flatten]] std::size_t NodeUpdateJson::size() const noexcept {
+    MeasureSink<false> sink;
+    emit(*update_, size_digits_, sink);
+    return sink.result();
+}
+
+std::size_t NodeUpdateJson::most() const noexcept {
+    // Every piece at its longest but the characters of strings, found once
+    // from an update with every field present (its size of 0 takes digits,
+    // which are longer than null). A character of a string takes at most six
+    // more (the escape \u00XX).
+    static const std::size_t most_without_characters = [] {
+        NodeUpdate every;
+        for_each_field(every, [](auto, auto& field) { field.emplace(); });
+        MeasureSink<true> sink;
+        emit(every, Float32Decimal{}, sink);
+        return sink.result();
+    }();
+    std::size_t characters = 0;
+    bool overflowed = false;
+    for_each_field(*update_, [&](auto, const auto& value) {
+        if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, std::string>) {
+            if (value) {
+                overflowed |= __builtin_add_overflow(characters, value->size(), &characters);
+            }
+        }
+    });
+    std::size_t total = 0;
+    overflowed |= __builtin_mul_overflow(characters, std::size_t{6}, &total);
+    overflowed |= __builtin_add_overflow(total, most_without_characters, &total);
+    return overflowed ? kMaxSize : total;
+}
+
+[[gnu::flatten]] char* NodeUpdateJson::write(char* out) const noexcept {
+    WriteSink sink{out};
+    emit(*update_, size_digits_, sink);
+    return sink.out;
+}
 
 void write_node_update_json(const NodeUpdate& update, std::string& out) {
     const NodeUpdateJson json(update);

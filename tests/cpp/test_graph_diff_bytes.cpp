@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <optional>
+#include <random>
 #include <span>
 #include <sstream>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -190,6 +194,44 @@ TEST(GraphDiffEncoder, DiffChangedAfterPrepareFailsWithinTheBuffer) {
         buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
         EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xa5)) << "written past the length";
     }
+}
+
+// A node's text goes straight into the buffer and is claimed by where it
+// ends (measured first only near the end of the buffer): over random updates
+// (fields present or not, texts full of escapes, sizes of any bits) each text
+// is as long as measured and within its bound, and their diff reads back.
+TEST(GraphDiffEncoder, NodeTextsAsLongAsMeasured) {
+    std::mt19937 random(1212u);
+    Diff diff;
+    for (std::uint32_t i = 0; i < 3000; ++i) {
+        NodeUpdate u;
+        for_each_field(u, [&](auto, auto& field) {
+            using Value = typename std::decay_t<decltype(field)>::value_type;
+            if (random() % 3 == 0) {
+                return;
+            }
+            if constexpr (std::is_same_v<Value, std::string>) {
+                for (field.emplace(random() % 40, 'a'); char& c : *field) {
+                    c = random() % 16 != 0 ? c : static_cast<char>(random() % 128);
+                }
+            } else if constexpr (std::is_same_v<Value, float>) {
+                field = std::bit_cast<float>(static_cast<std::uint32_t>(random()));
+            } else {
+                field = static_cast<Value>(random() % (std::is_same_v<Value, bool> ? 2 : 256));
+            }
+        });
+        const NodeUpdateJson json(u);
+        ASSERT_LE(json.size(), json.most());
+        std::string text(json.most(), '\0');
+        ASSERT_EQ(static_cast<std::size_t>(json.write(text.data()) - text.data()), json.size());
+        if (u.size && !std::isfinite(*u.size)) {
+            u.size.reset();  // written as null, read as absent
+        }
+        Uuid id{};
+        std::memcpy(id.bytes.data(), &i, sizeof i);
+        diff.add_or_update_node(id, std::move(u));
+    }
+    EXPECT_EQ(read(write(diff)), state(diff));
 }
 
 // Overlong forms, surrogates, code points above U+10FFFF and sequences cut

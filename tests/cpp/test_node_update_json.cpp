@@ -116,6 +116,31 @@ TEST(NodeUpdateJson, SizesReadBitForBit) {
                             member("size", "\"5\""), member("size", "true"), member("x", "01")});
 }
 
+// Sizes take a short path through a 64-bit float: it must give the direct
+// conversion's bits, also for texts whose 64-bit value lands halfway between
+// two 32-bit floats (the midpoint of neighbours, written to 10-17 digits).
+TEST(NodeUpdateJson, SizesMatchTheDirectConversion) {
+    std::mt19937 random(2718u);
+    char text[64];
+    for (int i = 0; i < 300'000; ++i) {
+        const float f = std::bit_cast<float>(static_cast<std::uint32_t>(random() % 0x7f800000u));
+        const double midpoint = (double{f} + std::nextafter(f, INFINITY)) / 2;
+        const char* const sign = random() % 2 == 0 ? "" : "-";
+        const char* const end =
+            i % 2 == 0 ? std::to_chars(text, text + sizeof text, f).ptr
+                       : text + std::snprintf(text, sizeof text, "%s%.*e", sign,
+                                              static_cast<int>(9 + random() % 8), midpoint);
+        const std::string json(text, static_cast<std::size_t>(end - text));
+        float expected = 0.0f;
+        std::from_chars(text, end, expected);
+        const auto read = read_node_update_json(member("size", json));
+        ASSERT_TRUE(read.ok() && read.value().size.has_value()) << json;
+        ASSERT_EQ(std::bit_cast<std::uint32_t>(*read.value().size),
+                  std::bit_cast<std::uint32_t>(expected))
+            << json;
+    }
+}
+
 // A million levels of nesting, or a token of a million characters, read in
 // linear time and without recursion (a quadratic reader would not finish).
 TEST(NodeUpdateJson, HugeInput) {
@@ -150,9 +175,10 @@ TEST(NodeUpdateJson, HugeInput) {
 TEST(NodeUpdateJson, Colours) {
     for (const std::string key : {"red", "green", "blue"}) {
         expect_accepted(true, {member(key, "0"), member(key, "255"), member(key, "null")});
-        expect_accepted(false, {member(key, "256"), member(key, "-1"), member(key, "1.0"),
-                                member(key, "1e2"), member(key, "-0"), member(key, "\"5\""),
-                                member(key, "18446744073709551616"), member(key, "{}")});
+        expect_accepted(
+            false, {member(key, "256"), member(key, "01"), member(key, "-1"), member(key, "1.0"),
+                    member(key, "1e2"), member(key, "-0"), member(key, "\"5\""),
+                    member(key, "18446744073709551616"), member(key, "{}")});
     }
     const NodeUpdate u = update_of(R"({"red":255,"green":0,"blue":128})");
     EXPECT_TRUE(u.red == 255 && u.green == 0 && u.blue == 128 && !u.label);
