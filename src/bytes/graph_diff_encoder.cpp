@@ -138,10 +138,10 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
             return false;
         }
         room = put::count(put::id(room, source), targets.size());
-        for (const auto& target : targets) {
+        targets.for_each([&](const auto& target) {
             write_target(room, target);
             room += target_size;
-        }
+        });
     }
     return true;
 }

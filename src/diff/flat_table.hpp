@@ -11,9 +11,8 @@
 //     time, wrapping). At most 7/8 of the slots are used. An erase leaves a
 //     tombstone unless no probe can have passed the slot.
 // Capacities grow by about 1.25x while a table is filled, 1.5x under churn (by
-// smaller steps up to one group), and are
-// rounded up to use every byte of the allocation the allocator hands out
-// anyway.
+// smaller steps up to one group), and are rounded up to use every byte of the
+// allocation the allocator hands out anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
 // the key bytes alone and capacities from the sizes alone. To erase from the
@@ -321,6 +320,37 @@ class FlatTable {
         const std::size_t home = flat_table_detail::home_of(hash_of(key), block_->capacity);
         __builtin_prefetch(ctrl_of(block_) + home);
         __builtin_prefetch(slots_of(block_) + home);
+    }
+
+    // Calls f(entry) for every entry, in the order of a walk from begin():
+    // a group of control bytes at a time, where the iterator steps a slot
+    // at a time.
+    template <class F>
+    void for_each(F&& f) const {
+        using namespace flat_table_detail;
+        if (is_ordered()) {
+            for (const value_type& entry : tree()) {
+                f(entry);
+            }
+            return;
+        }
+        if (empty()) {
+            return;
+        }
+        // A group may read past the last slot's control byte, into the mirror
+        // or the filler after it, and is cut off there.
+        const Ctrl* ctrl = ctrl_of(block_);
+        const value_type* slots = slots_of(block_);
+        const std::size_t capacity = block_->capacity;
+        for (std::size_t base = 0; base < capacity; base += kGroupWidth) {
+            Mask full = Group(ctrl + base).match_full();
+            if (capacity - base < kGroupWidth) {
+                full &= window_mask(capacity - base);
+            }
+            for (; full != 0; full &= full - 1) {
+                f(slots[base + lowest_bit(full)]);
+            }
+        }
     }
 
     iterator begin() noexcept {

@@ -72,6 +72,8 @@ class Group {
     Mask match_free() const noexcept {
         return to_mask(_mm_cmpgt_epi8(_mm_set1_epi8(kPad), bytes_));
     }
+    // Full: the bytes with a clear sign bit.
+    Mask match_full() const noexcept { return ~to_mask(bytes_) & 0xffffu; }
 
   private:
     static Mask to_mask(__m128i lanes) noexcept {
@@ -97,6 +99,13 @@ class Group {
         Mask mask = 0;
         for (std::size_t i = 0; i < kGroupWidth; ++i) {
             mask |= static_cast<Mask>(bytes_[i] < kPad) << i;
+        }
+        return mask;
+    }
+    Mask match_full() const noexcept {
+        Mask mask = 0;
+        for (std::size_t i = 0; i < kGroupWidth; ++i) {
+            mask |= static_cast<Mask>(bytes_[i] >= 0) << i;
         }
         return mask;
     }
