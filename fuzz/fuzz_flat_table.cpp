@@ -24,18 +24,7 @@ struct LowLimits {
     static constexpr std::size_t kTreeNodeBytes = 64;
 };
 
-// Mixes, or keeps only `values` distinct hashes (0: mix).
-struct PickedHash {
-    std::uint64_t values = 0;
-    std::uint64_t operator()(std::uint64_t key) const noexcept {
-        if (values != 0) {
-            return key % values * (~std::uint64_t{0} / values);
-        }
-        key = (key ^ (key >> 33)) * 0xff51afd7ed558ccdULL;
-        return key ^ (key >> 29);
-    }
-};
-
+using tavro::testing::PickedHash;
 using Table =
     tavro::FlatMap<std::uint64_t, std::string, PickedHash, std::equal_to<>, std::less<>, LowLimits>;
 

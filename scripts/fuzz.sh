@@ -12,8 +12,7 @@
 # a failed check inside a target, a timeout or running out of memory. The
 # input that caused it is kept under build/fuzz/artifacts/<target>/; replay it
 # with build/fuzz/bin/<target> <file>. The working corpus lives under
-# build/fuzz/work/ and is not committed; its seeds come from fuzz/corpus/<target>/
-# where committed, and fuzz/make_seeds.py writes the round trip's.
+# build/fuzz/work/ and is not committed; its seeds come from fuzz/corpus/<target>/.
 #
 # Environment: CXX (default clang++), JOBS (default 2), FUZZ_TARGETS (default:
 # every fuzz/*.cpp, by file name without .cpp).
@@ -79,10 +78,6 @@ run_target() {
     mkdir -p "$work" "$artifacts" "$OUT/logs"
     if [ -d "$ROOT/fuzz/corpus/$target" ]; then
         cp "$ROOT/fuzz/corpus/$target/"* "$work/"
-    fi
-    # The round trip's seeds are written at run time from the format's examples.
-    if [ "$target" = fuzz_round_trip ]; then
-        python3 "$ROOT/fuzz/make_seeds.py" "$work"
     fi
     if [ -f "$ROOT/fuzz/$target.dict" ]; then
         dict_args=(-dict="$ROOT/fuzz/$target.dict")

@@ -15,6 +15,21 @@
 
 namespace tavro::testing {
 
+// Mixes integer keys over all 64 bits or, given `values`, keeps that many
+// hashes spread over the 64 bits: long shared probe chains and control bytes
+// that match for most keys.
+struct PickedHash {
+    std::uint64_t values = 0;
+    std::uint64_t operator()(std::uint64_t key) const noexcept {
+        if (values != 0) {
+            return key % values * (~std::uint64_t{0} / values);
+        }
+        key = (key ^ (key >> 33)) * 0xff51afd7ed558ccdULL;
+        key = (key ^ (key >> 33)) * 0xc4ceb9fe1a85ec53ULL;
+        return key ^ (key >> 33);
+    }
+};
+
 // Runs the history on `table` (given empty) and a std::map, checking every
 // result and the size after every step, and the contents every 1024 steps
 // and at the end. Returns the first disagreement, or "" and the walk order at

@@ -29,10 +29,10 @@ def populated(kind=PyGraphDiff):
 
 class Nested:
     """A number whose conversion calls `call(diff)` on the diff being changed,
-    keeps the error (which must say `message`) and raises it when `propagate`."""
+    keeps the error and raises it when `propagate`."""
 
-    def __init__(self, call, message, propagate=False):
-        self.call, self.message, self.propagate = call, message, propagate
+    def __init__(self, call, propagate=False):
+        self.call, self.propagate = call, propagate
         self.diff = self.raised = None
 
     def __float__(self):
@@ -53,6 +53,7 @@ RaisingKey = type(
     "RaisingKey", (), {"__hash__": lambda _: hash("label"), "__eq__": lambda *_: 1 / 0}
 )
 DictSub = type("DictSub", (dict,), {})
+TypeErrorSub = type("TypeErrorSub", (TypeError,), {})
 
 
 def node_record(text):
@@ -64,6 +65,10 @@ FULL = {"label": 'é\t"\\\x01', "url": "http://x/", "size": 0.1, "red": 0, "gree
 ODD = collections.OrderedDict(label=type("Label", (str,), {})("sub"), size=FloatLike(math.inf),
                               show_label=type("numpy.bool_", (), {"__bool__": lambda _: False})())  # fmt: skip
 BLOB = populated().to_bytes()
+LISTINGS = ["new_or_updated_nodes", "deleted_nodes", "new_or_updated_edges", "deleted_edges",
+            "num_nodes", "num_edges", "to_bytes"]  # fmt: skip
+READS = [(name,) for name in LISTINGS]
+CHANGES = [("add_node", C, {}), ("delete_node", C), ("add_edge", C, A, 1.0), ("delete_edge", C, A), ("clear",)]  # fmt: skip
 
 # name -> (method of a populated diff or of the class, args, kwargs, and the
 # exception: None, its type, or its type and exact message)
@@ -78,17 +83,19 @@ CASES = {
     "add_node_other_keys_ignored": ("add_node", (C, {"showLabel": True, "Label": 1, b"label": 3, 1: 4, None: 5}), {}, None),
     "add_node_defaultdict_read_by_its_storage": ("add_node", (C, collections.defaultdict(int, red=5)), {}, None),
     "add_node_keywords": ("add_node", (), {"update": {}, "id": B}, None),
-    "delete_node": ("delete_node", (B,), {}, None),
+    "delete_node_id_a_bytes_subclass": ("delete_node", (type("Id", (bytes,), {})(B),), {}, None),
     "add_edge_object_weight": ("add_edge", (A, C, FloatLike(-0.0)), {}, None),
     "add_edge_keywords": ("add_edge", (B,), {"weight": 3, "to": A}, None),
     "add_edge_refused_by_the_rules": ("add_edge", (A, GONE, 1.0), {}, None),
     "delete_edge": ("delete_edge", (A, B), {}, None),
-    **{name: (name, (), {}, None) for name in ["clear", "new_or_updated_nodes", "deleted_nodes",
-       "new_or_updated_edges", "deleted_edges", "num_nodes", "num_edges", "to_bytes"]},
-    "from_bytes": ("PyGraphDiff.from_bytes", (BLOB + b"trailing",), {}, None),
+    **{name: (name, (), {}, None) for name in ["clear", *LISTINGS]},
+    "from_bytes_a_bytes_subclass_with_trailing_bytes": ("PyGraphDiff.from_bytes", (type("Raw", (bytes,), {})(BLOB + b"tail"),), {}, None),
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
-    "read_inside_a_change_is_refused": ("add_edge", (A, C, Nested(methodcaller("num_nodes"), "Already mutably borrowed")), {}, None),
-    "id_short": ("add_node", (bytes(15), {}), {}, TypeError),
+    # A call into the diff from inside a change (the weight's conversion) is
+    # refused (and when swallowed, the change goes on).
+    "read_inside_a_change_swallowed": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
+    **{call[0] + "_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
+       for message, calls in [("Already mutably borrowed", READS), ("Already borrowed", CHANGES)] for call in calls},
     "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
     "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
     "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
@@ -98,8 +105,11 @@ CASES = {
     "weight_str": ("add_edge", (A, C, "1"), {}, TypeError),
     "weight_huge_int": ("add_edge", (A, C, 10**400), {}, OverflowError),
     "weight_raises": ("add_edge", (A, C, Raises(ValueError("no float"))), {}, ValueError),
+    # Errors other than exactly TypeError pass unchanged.
+    "weight_type_error_subclass": ("add_edge", (A, C, Raises(TypeErrorSub("w"))), {}, (TypeErrorSub, "w")),
+    "size_type_error_subclass": ("add_node", (A, {"size": Raises(TypeErrorSub("s"))}), {}, (TypeErrorSub, "s")),
+    "green_overflow": ("add_node", (A, {"green": Raises(OverflowError("g"))}), {}, (OverflowError, "g")),
     "wrong_receiver": ("PyGraphDiff.add_node", (object(), A, {}), {}, TypeError),
-    "change_inside_a_change": ("add_edge", (A, C, Nested(methodcaller("clear"), "Already borrowed", True)), {}, RuntimeError),
     # Node update dicts: only a TypeError is reworded; of two bad values the
     # earlier field is reported, whatever the dict order.
     "update_list": ("add_node", (A, [("label", "a")]), {}, (TypeError, "argument 'update': 'list' object cannot be converted to 'PyDict'")),
@@ -133,10 +143,10 @@ CASES = {
     "from_bytes_missing": ("from_bytes", (), {}, (TypeError, "PyGraphDiff.from_bytes() missing 1 required positional argument: 'bytes'")),
     "no_arguments_given_one": ("to_bytes", (1,), {}, (TypeError, "PyGraphDiff.to_bytes() takes no arguments (1 given)")),
     "listing_given_a_keyword": ("deleted_edges", (), {"x": 1}, (TypeError, "PyGraphDiff.deleted_edges() takes no keyword arguments")),
-    "from_bytes_bytearray": ("PyGraphDiff.from_bytes", (bytearray(32),), {}, TypeError),
+    "from_bytes_memoryview": ("PyGraphDiff.from_bytes", (memoryview(bytes(32)),), {}, (TypeError, "argument 'bytes': 'memoryview' object cannot be converted to 'PyBytes'")),
     "from_bytes_empty": ("PyGraphDiff.from_bytes", (b"",), {}, Exception),
     "from_bytes_bad_utf8": ("PyGraphDiff.from_bytes", (node_record(b"\xe2\x82"),), {}, Exception),
-    "from_bytes_bad_json": ("PyGraphDiff.from_bytes", (node_record(b"{x"),), {}, Exception),
+    "from_bytes_bad_json": ("PyGraphDiff.from_bytes", (node_record(b"{x"),), {}, (Exception, "Failed to deserialize graph diff.")),
     "from_bytes_huge_count": ("PyGraphDiff.from_bytes", (b"\xff" * 8 + node_record(b"{}")[8:],), {}, Exception),
 }  # fmt: skip
 

@@ -11,10 +11,8 @@ if _panic_dir:
     sys.path.insert(0, _nested if os.path.isdir(_nested) else _panic_dir)
 
 # Timing is not what these tests check: a busy machine must not fail them.
-settings.register_profile(
-    "default", max_examples=100, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
-settings.register_profile(
-    "sanitize", max_examples=25, deadline=None, suppress_health_check=[HealthCheck.too_slow]
-)
+for name, examples in [("default", 100), ("sanitize", 25)]:
+    settings.register_profile(
+        name, max_examples=examples, deadline=None, suppress_health_check=[HealthCheck.too_slow]
+    )
 settings.load_profile(os.environ.get("HYPOTHESIS_PROFILE", "default"))

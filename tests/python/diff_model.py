@@ -3,6 +3,7 @@ same order-free shape, and values that convert through the number protocols."""
 
 import math
 import struct
+import uuid
 
 FIELDS = {  # the node fields in written order, and their conversions
     "label": str,
@@ -16,8 +17,7 @@ FIELDS = {  # the node fields in written order, and their conversions
 
 
 def id_text(raw: bytes) -> str:
-    h = raw.hex()
-    return f"{h[0:8]}-{h[8:12]}-{h[12:16]}-{h[16:20]}-{h[20:32]}"
+    return str(uuid.UUID(bytes=raw))
 
 
 def f32(value: float) -> float:

@@ -1,39 +1,17 @@
-"""Values crossing the boundary: ids (16 bytes in, 36-character text out),
-weights and sizes (narrowed to 32-bit floats), and the exact errors of ids
-and weights, reworded to name the argument only when they are exactly
-TypeError. (Node update dicts, accepted and refused, are rows of the shared
-case list.)"""
+"""Values crossing the boundary: weights and sizes narrowed to 32-bit floats at
+the edges of rounding, and the exact errors of ids and weights, reworded to name
+the argument only when they are exactly TypeError. (Ids out as text, rounding in
+general and node update dicts are checked against the model in test_rules.py.)"""
 
 import math
 import struct
 import uuid
 
 import pytest
-from diff_model import FloatLike, IndexLike, Raises, canon_float, f32, id_text
-from hypothesis import given
-from hypothesis import strategies as st
+from diff_model import FloatLike, IndexLike, Raises, canon_float, id_text
 from tavro_api import PyGraphDiff
 
 A, B = bytes(range(16)), bytes(range(16, 32))
-
-
-class Sub(bytes):
-    pass
-
-
-@given(st.binary(min_size=16, max_size=16))
-def test_id_text_is_the_standard_form_and_all_sixteen_bytes_count(raw):
-    text = str(uuid.UUID(bytes=raw))
-    d = PyGraphDiff()
-    d.add_edge(raw, raw, 1.0)
-    d.delete_edge(raw, bytes(a ^ 1 for a in raw))
-    for i in range(16):  # differs in one byte: another id
-        d.delete_node(raw[:i] + bytes([raw[i] ^ 0x80]) + raw[i + 1 :])
-    d.add_node(Sub(raw), {})  # a bytes subclass by content
-    assert list(d.new_or_updated_nodes()) == [text] and text not in d.deleted_nodes()
-    assert d.new_or_updated_edges() == {text: {text: 1.0}} and list(d.deleted_edges()) == [text]
-    assert d.num_nodes() == 17
-
 
 BAD_IDS = {  # bad id -> the cause's class and text
     "15 bytes": (bytes(15), Exception, "Expected 16 bytes."),
@@ -82,8 +60,6 @@ ROUNDING = {
     "overflow midpoint": (-MIDPOINT, -math.inf),
     "tie to even below": (1 + 2.0**-24, 1.0),
     "just above a tie": (1 + 2.0**-24 + 2.0**-40, 1 + 2.0**-23),
-    "NaN": (math.nan, math.nan),
-    "True": (True, 1.0),
     "-1 from __index__": (IndexLike(-1), -1.0),
     "float subclass by its value": (type("F", (float,), {"__float__": lambda s: 9.0})(0.5), 0.5),
 }
@@ -92,11 +68,6 @@ ROUNDING = {
 @pytest.mark.parametrize("value, expected", ROUNDING.values(), ids=ROUNDING)
 def test_weights_and_sizes_round_to_nearest_even_32_bit(value, expected):
     assert canon_float(stored(value)) == canon_float(expected)
-
-
-@given(st.floats() | st.integers(min_value=-(2**64), max_value=2**64))
-def test_weights_and_sizes_match_single_precision(value):
-    assert canon_float(stored(value)) == canon_float(f32(float(value)))
 
 
 ROOT = LookupError("root")
@@ -126,18 +97,3 @@ def test_a_weight_type_error_becomes_a_new_one_naming_weight(weight, message, ca
         PyGraphDiff().add_edge(A, B, weight)
     assert type(info.value) is TypeError and info.value is not getattr(weight, "error", None)
     assert str(info.value) == f"argument 'weight': {message}" and info.value.__cause__ is cause
-
-
-PASS_UNCHANGED = [Raises(ValueError("v")), Raises(type("TypeErrorSub", (TypeError,), {})("s")),
-                  Raises(OverflowError("o"))]  # fmt: skip
-
-
-@pytest.mark.parametrize(
-    "value", PASS_UNCHANGED, ids=["ValueError", "TypeError subclass", "OverflowError"]
-)
-@pytest.mark.parametrize("place", ["weight", "size", "green"])
-def test_other_errors_pass_unchanged(value, place):
-    d = PyGraphDiff()
-    with pytest.raises(BaseException) as info:
-        d.add_edge(A, B, value) if place == "weight" else d.add_node(A, {place: value})
-    assert info.value is value.error

@@ -23,13 +23,9 @@ scenario = sys.argv[1]
 d = PyGraphDiff()
 d.add_node(bytes(16), {"label": "before"})
 
-def add_edges():
+def add_many(add):
     for i in range(1, 1 << 40):
-        d.add_edge(i.to_bytes(16, "little"), bytes(16), 1.0)
-
-def add_labels(label="x" * MB):
-    for i in range(1, 1 << 40):
-        d.add_node(i.to_bytes(16, "big"), {"label": label})
+        add(i.to_bytes(16, "big"))
 
 text = b'{"label":"' + b"y" * (150 * MB) + b'"}' if scenario == "from_bytes" else b""
 blob = struct.pack("<QQ", 1, 16) + bytes(16) + struct.pack("<Q", len(text)) + text + bytes(24)
@@ -39,8 +35,11 @@ if scenario == "to_bytes":
 if scenario == "listing":
     for i in range(1, 600_000):
         d.add_node(i.to_bytes(16, "big"), {"label": "n", "red": 1})
-act = {"edges": add_edges, "labels": add_labels, "from_bytes": lambda: PyGraphDiff.from_bytes(blob),
-       "to_bytes": d.to_bytes, "listing": d.new_or_updated_nodes}[scenario]
+label = "x" * MB
+act = {"edges": lambda: add_many(lambda i: d.add_edge(i, bytes(16), 1.0)),
+       "labels": lambda: add_many(lambda i: d.add_node(i, {"label": label})),
+       "from_bytes": lambda: PyGraphDiff.from_bytes(blob), "to_bytes": d.to_bytes,
+       "listing": d.new_or_updated_nodes}[scenario]
 with open("/proc/self/status") as f:
     vm_size = next(int(line.split()[1]) * 1024 for line in f if line.startswith("VmSize:"))
 resource.setrlimit(resource.RLIMIT_AS, (vm_size + 100 * MB, resource.RLIM_INFINITY))

@@ -6,7 +6,7 @@ written out case by case are the C++ history table.)"""
 import math
 
 import pytest
-from cases import CASES, C, Nested, call, expected_error, expected_model, populated
+from cases import CASES, C, call, expected_error, expected_model, populated
 from diff_model import DiffModel, id_text, snapshot
 from hypothesis import strategies as st
 from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
@@ -25,10 +25,6 @@ def test_each_call_does_what_the_model_says_or_fails_changing_nothing(name):
     assert (type(error) if error else None) is error_type, error
     assert message is None or str(error) == message
     assert snapshot(diff) == (before if error_type else expected_model(case).snapshot())
-    for arg in case[1]:
-        if isinstance(arg, Nested):
-            assert str(arg.raised) == arg.message
-            assert error is None or error is arg.raised  # passed on unchanged
     if isinstance(result, (dict, list)):  # a listing is the caller's own
         result.clear()
         assert snapshot(diff) == before
@@ -38,13 +34,13 @@ def test_each_call_does_what_the_model_says_or_fails_changing_nothing(name):
 
 IDS = st.sampled_from([bytes([n]) * 15 + bytes([n ^ 0xFF]) for n in range(6)])
 WEIGHTS = (st.floats(width=32) | st.floats(allow_nan=False) | st.booleans()
-           | st.integers(min_value=-(2**40), max_value=2**40))  # fmt: skip
+           | st.integers(min_value=-(2**64), max_value=2**64))  # fmt: skip
 UPDATES = st.fixed_dictionaries(
     {},
     optional={
         "label": st.text(max_size=8),
         "url": st.text(max_size=8),
-        "size": st.floats(width=32) | st.floats() | st.integers(-1000, 1000),
+        "size": st.floats(width=32) | st.floats() | st.integers(-(2**64), 2**64),
         "red": st.integers(0, 255),
         "green": st.integers(0, 255),
         "blue": st.integers(0, 255) | st.booleans(),
@@ -61,9 +57,7 @@ class DiffAgainstModel(RuleBasedStateMachine):
 
     @rule(node=IDS, update=UPDATES)
     def add_node(self, node, update):
-        given = dict(update)
         assert self.diff.add_node(node, update) is None
-        assert update == given
         self.model.add_node(node, update)
 
     @rule(node=IDS)

@@ -33,8 +33,3 @@ def round_trip(diff: PyGraphDiff) -> PyGraphDiff:
     data: bytes = diff.to_bytes()
     again = PyGraphDiff.from_bytes(data)
     return diff.from_bytes(bytes=again.to_bytes())
-
-
-if __name__ == "__main__":
-    ids = [bytes([n]) * 16 for n in range(3)]
-    print(summarise(round_trip(build(ids))))
