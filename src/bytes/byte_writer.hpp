@@ -1,4 +1,4 @@
-// Fills a buffer of known length front to back. Each entry first claims its
+// Fills a buffer of known room front to back. Each entry first claims its
 // whole size, one bounds check per entry, and then writes unchecked into the
 // claimed room; a claim past the end fails and stays failed, so a size that
 // no longer matches the data can never write outside the buffer.
@@ -17,7 +17,7 @@ namespace tavro {
 class ByteWriter {
   public:
     ByteWriter(std::uint8_t* begin, std::size_t length) noexcept
-        : pos_(begin), end_(begin + length) {}
+        : begin_(begin), pos_(begin), end_(begin + length) {}
 
     // Room for `bytes` more bytes, or nullptr (from then on always) when
     // fewer are left.
@@ -38,9 +38,11 @@ class ByteWriter {
         return failed_ || bytes > static_cast<std::size_t>(end_ - pos_) ? nullptr : pos_;
     }
 
-    bool at_end() const noexcept { return !failed_ && pos_ == end_; }
+    // The bytes claimed so far.
+    std::size_t written() const noexcept { return static_cast<std::size_t>(pos_ - begin_); }
 
   private:
+    std::uint8_t* begin_;
     std::uint8_t* pos_;
     std::uint8_t* end_;
     bool failed_ = false;

@@ -13,36 +13,34 @@
 #include "bytes/uuid_graph_diff.hpp"
 #include "common/result.hpp"
 #include "diff/hash_containers.hpp"
-#include "node_update/float_text.hpp"
 
 namespace tavro {
 
 // Writes a diff in two steps so that a caller can put the bytes straight into
 // storage of its own (a Python bytes object) without an extra copy: prepare
-// measures the exact length, write_to fills it, JSON texts included.
+// bounds the length without formatting anything, write_to fills the storage
+// and says how much of it the bytes took, and the caller trims the rest.
 class GraphDiffEncoder {
   public:
     // Keeps a reference to `diff`: it must stay alive and unchanged until the
     // last write_to.
     static Result<GraphDiffEncoder> prepare(const Diff& diff);
 
-    // The exact length of the byte form.
-    std::size_t size() const noexcept { return size_; }
+    // At least the length of the byte form: exact but for the node changes'
+    // JSON texts, each counted at its longest for the lengths of its strings.
+    std::size_t bound() const noexcept { return bound_; }
 
-    // Writes exactly size() bytes to `dest`, which must have room for them.
-    // Fails only if the diff changed after prepare so that its bytes no
-    // longer have that length; even then nothing beyond size() is written.
-    Result<void> write_to(std::uint8_t* dest) const;
+    // Writes the byte form to `dest`, which must have room for bound() bytes,
+    // and returns its length. Fails only if the diff changed after prepare so
+    // that its bytes no longer fit; even then nothing beyond bound() is
+    // written.
+    Result<std::size_t> write_to(std::uint8_t* dest) const;
 
   private:
-    GraphDiffEncoder(const Diff& diff, std::vector<Float32Decimal> size_digits, std::size_t size)
-        : diff_(&diff), size_digits_(std::move(size_digits)), size_(size) {}
+    GraphDiffEncoder(const Diff& diff, std::size_t bound) : diff_(&diff), bound_(bound) {}
 
     const Diff* diff_;
-    // The digits of each node change's size, in the walk order of the node
-    // container: found when measuring, reused when writing.
-    std::vector<Float32Decimal> size_digits_;
-    std::size_t size_;
+    std::size_t bound_;
 };
 
 Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff);

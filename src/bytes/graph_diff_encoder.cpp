@@ -1,6 +1,6 @@
-// Writing a diff: one measuring pass, then one buffer of exactly the measured
-// length filled section by section, the JSON texts written in place.
-#include <utility>
+// Writing a diff: one pass that bounds the length without formatting
+// anything, then one buffer of that length filled section by section, the
+// JSON texts written in place, and trimmed by the caller to what was written.
 #include <vector>
 
 #include "bytes/byte_layout.hpp"
@@ -46,17 +46,14 @@ bool walk_nodes(const NodeChanges& nodes, Visit visit) {
     return true;
 }
 
-CheckedLength measure(const Diff& diff, std::vector<Float32Decimal>& size_digits) {
+// Exact but for the node texts, each counted at its longest (see
+// NodeUpdateJson::most), which needs no more than the strings' lengths.
+CheckedLength length_bound(const Diff& diff) {
     CheckedLength length(kSectionCountsSize);
-    const NodeChanges& nodes = diff.new_or_updated_nodes;
-    length.add_blocks(nodes.size(), kNodeEntryHeadSize);
-    size_digits.reserve(nodes.size());
-    walk_nodes(nodes, [&](const auto& entry) {
-        const NodeUpdateJson json(entry.second);
-        size_digits.push_back(json.size_digits());
-        length.add(json.size());
-        return true;
-    });
+    for (const auto& entry : diff.new_or_updated_nodes) {
+        length.add(kNodeEntryHeadSize);
+        length.add(NodeUpdateJson(entry.second, Float32Decimal{}).most());
+    }
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
     for (const auto& entry : diff.edges.new_or_updated) {
         length.add(kSourceHeadSize);
@@ -78,21 +75,20 @@ bool write_count(ByteWriter& out, std::size_t count) {
     return true;
 }
 
-bool write_node_changes(ByteWriter& out, const NodeChanges& nodes,
-                        const std::vector<Float32Decimal>& size_digits) {
-    if (nodes.size() != size_digits.size() || !write_count(out, nodes.size())) {
+bool write_node_changes(ByteWriter& out, const NodeChanges& nodes) {
+    if (!write_count(out, nodes.size())) {
         return false;
     }
-    std::size_t index = 0;
     return walk_nodes(nodes, [&](const auto& entry) {
         std::uint8_t* head = out.claim(kNodeEntryHeadSize);
         if (head == nullptr) {
             return false;
         }
-        const NodeUpdateJson json(entry.second, size_digits[index++]);
+        const NodeUpdateJson json(entry.second);
         // The text goes in first and is claimed by where it ends: its bound
-        // costs no scan of its strings. Only near the end of the buffer, where
-        // the bound may not fit, is the text measured exactly.
+        // costs no scan of its strings. Only if the diff changed after the
+        // whole was bounded can the bound fail to fit; the text is then
+        // measured exactly.
         std::uint8_t* room = out.peek(json.most());
         if (room == nullptr) {
             room = out.peek(json.size());
@@ -161,34 +157,34 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 }  // namespace
 
 Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
-    std::vector<Float32Decimal> size_digits;
-    const CheckedLength length = measure(diff, size_digits);
+    const CheckedLength length = length_bound(diff);
     if (length.overflowed()) {
         return Error{ErrorKind::too_large};
     }
-    return GraphDiffEncoder(diff, std::move(size_digits), length.total());
+    return GraphDiffEncoder(diff, length.total());
 }
 
-Result<void> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
-    ByteWriter out(dest, size_);
-    const bool written = write_node_changes(out, diff_->new_or_updated_nodes, size_digits_) &&
+Result<std::size_t> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
+    ByteWriter out(dest, bound_);
+    const bool written = write_node_changes(out, diff_->new_or_updated_nodes) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);
-    if (!written || !out.at_end()) {
+    if (!written) {
         return Error{ErrorKind::changed};
     }
-    return {};
+    return out.written();
 }
 
 Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
     TAVRO_TRY_ASSIGN(const GraphDiffEncoder encoder, GraphDiffEncoder::prepare(diff));
     std::vector<std::uint8_t> bytes;
-    if (encoder.size() > bytes.max_size()) {
+    if (encoder.bound() > bytes.max_size()) {
         return Error{ErrorKind::too_large};
     }
-    bytes.resize(encoder.size());
-    TAVRO_TRY(encoder.write_to(bytes.data()));
+    bytes.resize(encoder.bound());
+    TAVRO_TRY_ASSIGN(const std::size_t length, encoder.write_to(bytes.data()));
+    bytes.resize(length);
     return bytes;
 }
 

@@ -42,17 +42,24 @@ py::PyResult<py::OwnedRef> diff_to_pybytes(const Diff& diff) {
     if (!encoder) {
         return serialize_failed();
     }
-    const std::size_t size = encoder.value().size();
-    if (size > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
+    const std::size_t bound = encoder.value().bound();
+    if (bound > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         return serialize_failed();
     }
     py::OwnedRef bytes =
-        py::created(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(size)));
-    if (!encoder.value().write_to(
-            reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())))) {
+        py::created(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound)));
+    const Result<std::size_t> length =
+        encoder.value().write_to(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())));
+    if (!length) {
         return serialize_failed();
     }
-    return bytes;
+    // Trimmed to what was written: the pages past it were never touched, and
+    // shrinking gives them back. A failure frees the object and sets the error.
+    PyObject* trimmed = bytes.release();
+    if (_PyBytes_Resize(&trimmed, static_cast<Py_ssize_t>(length.value())) != 0) {
+        return py::fetch_error();
+    }
+    return py::OwnedRef::steal(trimmed);
 }
 
 py::PyResult<py::OwnedRef> pybytes_to_py_graph_diff(PyObject* object) {

@@ -176,28 +176,36 @@ TEST(GraphDiffBytes, TruncatedInputAndHugeCountsOrLengthsFail) {
     }
 }
 
-// The measured length is a promise about the diff at prepare time: a diff
-// changed afterwards fails and is never written past that length.
-TEST(GraphDiffEncoder, DiffChangedAfterPrepareFailsWithinTheBuffer) {
+// The bound is a promise about the diff at prepare time: a diff that grew
+// past it afterwards fails and is never written past the bound, and one that
+// shrank is written whole (its own bytes).
+TEST(GraphDiffEncoder, DiffChangedAfterPrepareStaysWithinTheBound) {
     for (const bool grow : {true, false}) {
         Diff d = testing::diff_of(R"(Na{"label":"x"} Dp Dq Dr Eab=1 Ebc=1 Eca=1 Xcb)");
         Result<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(d);
         ASSERT_TRUE(encoder.ok());
-        const std::size_t size = encoder.value().size();
-        if (grow) {
-            d.delete_node(id_of('s'));
-        } else {
+        const std::size_t bound = encoder.value().bound();
+        for (char id = 'd'; grow && id <= 'z'; ++id) {
+            d.delete_node(id_of(id));
+        }
+        if (!grow) {
             d.deleted_nodes.clear();
         }
-        std::vector<std::uint8_t> buffer(size + 64, 0xa5);
-        EXPECT_FALSE(encoder.value().write_to(buffer.data()).ok());
-        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size));
-        EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xa5)) << "written past the length";
+        std::vector<std::uint8_t> buffer(bound + 64, 0xa5);
+        const Result<std::size_t> length = encoder.value().write_to(buffer.data());
+        EXPECT_EQ(length.ok(), !grow);
+        if (length.ok()) {
+            buffer.resize(length.value());
+            EXPECT_EQ(buffer, write(d));
+            continue;
+        }
+        buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(bound));
+        EXPECT_EQ(buffer, std::vector<std::uint8_t>(64, 0xa5)) << "written past the bound";
     }
 }
 
 // A node's text goes straight into the buffer and is claimed by where it
-// ends (measured first only near the end of the buffer): over random updates
+// ends (measured first only where its bound does not fit): over random updates
 // (fields present or not, texts full of escapes, sizes of any bits) each text
 // is as long as measured and within its bound, and their diff reads back.
 TEST(GraphDiffEncoder, NodeTextsAsLongAsMeasured) {
