@@ -85,16 +85,11 @@ bool write_node_changes(ByteWriter& out, const NodeChanges& nodes) {
             return false;
         }
         const NodeUpdateJson json(entry.second);
-        // The text goes in first and is claimed by where it ends: its bound
-        // costs no scan of its strings. Only if the diff changed after the
-        // whole was bounded can the bound fail to fit; the text is then
-        // measured exactly.
+        // The text goes in first and is claimed by where it ends; its bound,
+        // part of the whole's, fits unless the diff changed since prepare.
         std::uint8_t* room = out.peek(json.most());
         if (room == nullptr) {
-            room = out.peek(json.size());
-            if (room == nullptr) {
-                return false;
-            }
+            return false;
         }
         char* const text = reinterpret_cast<char*>(room);
         const auto length = static_cast<std::size_t>(json.write(text) - text);

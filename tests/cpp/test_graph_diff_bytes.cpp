@@ -204,10 +204,10 @@ TEST(GraphDiffEncoder, DiffChangedAfterPrepareStaysWithinTheBound) {
     }
 }
 
-// A node's text goes straight into the buffer and is claimed by where it
-// ends (measured first only where its bound does not fit): over random updates
-// (fields present or not, texts full of escapes, sizes of any bits) each text
-// is as long as measured and within its bound, and their diff reads back.
+// A node's text goes straight into the buffer, within its bound, and is
+// claimed by where it ends: over random updates (fields present or not, texts
+// full of escapes, sizes of any bits) each text is as long as measured and
+// within its bound, and their diff reads back.
 TEST(GraphDiffEncoder, NodeTextsAsLongAsMeasured) {
     std::mt19937 random(1212u);
     Diff diff;
