@@ -5,6 +5,8 @@
 
 #include <cstddef>
 
+#include "common/portable.hpp"
+
 namespace tavro {
 
 class CheckedLength {
@@ -12,13 +14,13 @@ class CheckedLength {
     explicit CheckedLength(std::size_t start) noexcept : total_(start) {}
 
     void add(std::size_t bytes) noexcept {
-        overflowed_ |= __builtin_add_overflow(total_, bytes, &total_);
+        overflowed_ |= portable::add_overflows(total_, bytes, total_);
     }
 
     // Adds `count` blocks of `block_size` bytes each.
     void add_blocks(std::size_t count, std::size_t block_size) noexcept {
         std::size_t product = 0;
-        overflowed_ |= __builtin_mul_overflow(count, block_size, &product);
+        overflowed_ |= portable::multiply_overflows(count, block_size, product);
         add(product);
     }
 

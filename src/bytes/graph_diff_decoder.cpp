@@ -22,6 +22,7 @@
 #include "bytes/byte_cursor.hpp"
 #include "bytes/byte_layout.hpp"
 #include "bytes/graph_diff_bytes.hpp"
+#include "common/portable.hpp"
 #include "node_update/node_update_json.hpp"
 
 namespace tavro {
@@ -128,8 +129,8 @@ Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid,
     for (std::size_t i = nodes.size(); i-- > 0;) {
         if (i >= 2 * kAhead) {
             const NodeEntry& later = nodes[i - 2 * kAhead];
-            __builtin_prefetch(later.id);
-            __builtin_prefetch(later.text.data() + later.text.size() / 2);
+            portable::prefetch(later.id);
+            portable::prefetch(later.text.data() + later.text.size() / 2);
         }
         if (i >= kAhead) {
             out.load_home(id_at(nodes[i - kAhead].id));

@@ -7,6 +7,7 @@
 #include "bytes/byte_writer.hpp"
 #include "bytes/checked_length.hpp"
 #include "bytes/graph_diff_bytes.hpp"
+#include "common/portable.hpp"
 #include "node_update/node_update_json.hpp"
 
 namespace tavro {
@@ -32,10 +33,10 @@ bool walk_nodes(const NodeChanges& nodes, Visit visit) {
         if (ahead != nodes.end()) {
             const NodeUpdate& update = ahead->second;
             if (update.label) {
-                __builtin_prefetch(update.label->data());
+                portable::prefetch(update.label->data());
             }
             if (update.url) {
-                __builtin_prefetch(update.url->data());
+                portable::prefetch(update.url->data());
             }
             ++ahead;
         }

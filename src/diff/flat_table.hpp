@@ -48,6 +48,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/portable.hpp"
 #include "diff/flat_table_ctrl.hpp"
 #include "diff/ordered_tree.hpp"
 
@@ -304,8 +305,8 @@ class FlatTable {
     // which may straddle two cache lines; see Iterator::load_ahead. A
     // prefetch never faults, so an empty table's null block is harmless.
     void load_block() const noexcept {
-        __builtin_prefetch(block_);
-        __builtin_prefetch(reinterpret_cast<const char*>(block_) + 31);
+        portable::prefetch(block_);
+        portable::prefetch(reinterpret_cast<const char*>(block_) + 31);
     }
 
     // Starts loading the control bytes and the slot where a probe for `key`
@@ -318,8 +319,8 @@ class FlatTable {
             return;
         }
         const std::size_t home = flat_table_detail::home_of(hash_of(key), block_->capacity);
-        __builtin_prefetch(ctrl_of(block_) + home);
-        __builtin_prefetch(slots_of(block_) + home);
+        portable::prefetch(ctrl_of(block_) + home);
+        portable::prefetch(slots_of(block_) + home);
     }
 
     // Calls f(entry) for every entry, in the order of a walk from begin():
@@ -560,7 +561,7 @@ class FlatTable {
         constexpr std::size_t kAhead = 8;
         ordered->tree.build(sorted.size(), [&, i = std::size_t{0}]() mutable -> value_type&& {
             if (i + kAhead < sorted.size()) {
-                __builtin_prefetch(sorted[i + kAhead].entry);
+                portable::prefetch(sorted[i + kAhead].entry);
             }
             return std::move(*sorted[i++].entry);
         });
@@ -743,7 +744,7 @@ class FlatTable {
             // Most keys sit in their home slot (and a new one most often goes
             // there): in a table larger than the cache, loading it alongside
             // the control bytes overlaps two misses that would run in turn.
-            __builtin_prefetch(&slots[window]);
+            portable::prefetch(&slots[window]);
         }
         std::size_t first_free = kNotFound;
         for (std::uint32_t windows = 1;; ++windows) {

@@ -8,9 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "common/portable.hpp"
 
 namespace tavro::flat_table_detail {
 
@@ -43,15 +41,14 @@ inline Ctrl h2_of(std::uint64_t hash) noexcept {
 // positions of tables of different sizes unrelated while staying a pure
 // function of key and capacity (walk order still depends on history only).
 inline std::size_t home_of(std::uint64_t hash, std::size_t capacity) noexcept {
-    __extension__ using U128 = unsigned __int128;
     std::uint64_t scrambled = hash ^ (static_cast<std::uint64_t>(capacity) * 0x9e3779b97f4a7c15ULL);
     scrambled *= 0xbf58476d1ce4e5b9ULL;
     scrambled ^= scrambled >> 31;
-    return static_cast<std::size_t>((static_cast<U128>(scrambled) * capacity) >> 64);
+    return static_cast<std::size_t>(portable::multiply_high(scrambled, capacity));
 }
 
 // Bit i set = byte i of the group matched.
-using Mask = std::uint32_t;
+using Mask = portable::Bytes16::Mask;
 
 inline std::size_t lowest_bit(Mask mask) noexcept {
     return static_cast<std::size_t>(std::countr_zero(mask));
@@ -60,59 +57,17 @@ inline std::size_t lowest_bit(Mask mask) noexcept {
 // Sixteen consecutive control bytes, loaded unaligned.
 class Group {
   public:
-#if defined(__SSE2__)
-    explicit Group(const Ctrl* at) noexcept
-        : bytes_(_mm_loadu_si128(reinterpret_cast<const __m128i*>(at))) {}
+    explicit Group(const Ctrl* at) noexcept : bytes_(at) {}
 
-    Mask match(Ctrl h2) const noexcept {
-        return to_mask(_mm_cmpeq_epi8(_mm_set1_epi8(h2), bytes_));
-    }
-    Mask match_empty() const noexcept { return match(kEmpty); }
+    Mask match(Ctrl h2) const noexcept { return bytes_.equal(h2); }
+    Mask match_empty() const noexcept { return bytes_.equal(kEmpty); }
     // Empty or deleted: the signed bytes below kPad.
-    Mask match_free() const noexcept {
-        return to_mask(_mm_cmpgt_epi8(_mm_set1_epi8(kPad), bytes_));
-    }
+    Mask match_free() const noexcept { return bytes_.less(kPad); }
     // Full: the bytes with a clear sign bit.
-    Mask match_full() const noexcept { return ~to_mask(bytes_) & 0xffffu; }
+    Mask match_full() const noexcept { return ~bytes_.negative() & 0xffffu; }
 
   private:
-    static Mask to_mask(__m128i lanes) noexcept {
-        return static_cast<Mask>(_mm_movemask_epi8(lanes));
-    }
-    __m128i bytes_;
-#else
-    explicit Group(const Ctrl* at) noexcept {
-        for (std::size_t i = 0; i < kGroupWidth; ++i) {
-            bytes_[i] = at[i];
-        }
-    }
-
-    Mask match(Ctrl h2) const noexcept {
-        Mask mask = 0;
-        for (std::size_t i = 0; i < kGroupWidth; ++i) {
-            mask |= static_cast<Mask>(bytes_[i] == h2) << i;
-        }
-        return mask;
-    }
-    Mask match_empty() const noexcept { return match(kEmpty); }
-    Mask match_free() const noexcept {
-        Mask mask = 0;
-        for (std::size_t i = 0; i < kGroupWidth; ++i) {
-            mask |= static_cast<Mask>(bytes_[i] < kPad) << i;
-        }
-        return mask;
-    }
-    Mask match_full() const noexcept {
-        Mask mask = 0;
-        for (std::size_t i = 0; i < kGroupWidth; ++i) {
-            mask |= static_cast<Mask>(bytes_[i] >= 0) << i;
-        }
-        return mask;
-    }
-
-  private:
-    Ctrl bytes_[kGroupWidth];
-#endif
+    portable::Bytes16 bytes_;
 };
 
 }  // namespace tavro::flat_table_detail

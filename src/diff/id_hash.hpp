@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/portable.hpp"
 #include "common/uuid.hpp"
 
 namespace tavro {
@@ -18,9 +19,7 @@ namespace id_hash_detail {
 // of the product, so ids that differ only in one byte (counters, time-ordered
 // ids with shared prefixes) still land far apart.
 inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
-    __extension__ using U128 = unsigned __int128;
-    const U128 product = static_cast<U128>(a) * b;
-    return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
+    return a * b ^ portable::multiply_high(a, b);
 }
 
 inline constexpr std::uint64_t kKey0 = 0x2d358dccaa6c78a5ULL;
@@ -30,13 +29,13 @@ inline constexpr std::uint64_t kKey3 = 0x4d5a2da51de1aa47ULL;
 
 }  // namespace id_hash_detail
 
-// Keyed 64-bit hash of all 16 bytes of an id, taken as two 8-byte halves.
+// Keyed 64-bit hash of all 16 bytes of an id, taken as two 8-byte halves
+// read little-endian, so that every host computes the same hash and walks its
+// tables in the same order.
 inline std::uint64_t hash_id(const Uuid& id) noexcept {
     using namespace id_hash_detail;
-    std::uint64_t low;
-    std::uint64_t high;
-    std::memcpy(&low, id.bytes.data(), 8);
-    std::memcpy(&high, id.bytes.data() + 8, 8);
+    const std::uint64_t low = portable::load_little_endian(id.bytes.data());
+    const std::uint64_t high = portable::load_little_endian(id.bytes.data() + 8);
     // Each half is mixed against a constant (never against the other half, so
     // no input can zero a multiplicand and collapse the hash).
     const std::uint64_t mixed_low = fold_multiply(low ^ kKey0, kKey1);
@@ -73,12 +72,7 @@ struct KeyOrder<Uuid> {
 
   private:
     static std::uint64_t big_endian_half(const Uuid& id, std::size_t offset) noexcept {
-        std::uint64_t half;
-        std::memcpy(&half, id.bytes.data() + offset, 8);
-        if constexpr (std::endian::native == std::endian::little) {
-            half = __builtin_bswap64(half);
-        }
-        return half;
+        return portable::load_big_endian(id.bytes.data() + offset);
     }
 };
 

@@ -31,6 +31,8 @@
 #include <utility>
 #include <vector>
 
+#include "common/portable.hpp"
+
 namespace tavro {
 
 // `Slots` gives key_type (trivially copyable), value_type and key(entry), as
@@ -323,7 +325,7 @@ class OrderedTree {
     // otherwise wait for them one at a time.
     static void prefetch(const void* node, std::size_t bytes) noexcept {
         for (std::size_t offset = 0; offset < bytes; offset += 64) {
-            __builtin_prefetch(static_cast<const char*>(node) + offset);
+            portable::prefetch(static_cast<const char*>(node) + offset);
         }
     }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <type_traits>
 
+#include "common/portable.hpp"
 #include "node_update/append_room.hpp"
 #include "node_update/float_text.hpp"
 #include "node_update/json_string_text.hpp"
@@ -74,7 +75,7 @@ struct MeasureSink {
 
     std::size_t result() const noexcept {
         std::size_t total = 0;
-        return overflowed || __builtin_add_overflow(short_pieces, strings, &total) ? kMaxSize
+        return overflowed || portable::add_overflows(short_pieces, strings, total) ? kMaxSize
                                                                                    : total;
     }
 
@@ -86,7 +87,7 @@ struct MeasureSink {
             short_pieces += 2;  // the quotes
         } else {
             // Saturated when too long to count: the sum then overflows.
-            overflowed |= __builtin_add_overflow(strings, json_string_size(text), &strings);
+            overflowed |= portable::add_overflows(strings, json_string_size(text), strings);
         }
     }
     [[gnu::always_inline]] void decimal(const Float32Decimal& digits) noexcept {
@@ -162,13 +163,13 @@ std::size_t NodeUpdateJson::most() const noexcept {
     for_each_field(*update_, [&](auto, const auto& value) {
         if constexpr (std::is_same_v<std::decay_t<decltype(*value)>, std::string>) {
             if (value) {
-                overflowed |= __builtin_add_overflow(characters, value->size(), &characters);
+                overflowed |= portable::add_overflows(characters, value->size(), characters);
             }
         }
     });
     std::size_t total = 0;
-    overflowed |= __builtin_mul_overflow(characters, std::size_t{6}, &total);
-    overflowed |= __builtin_add_overflow(total, most_without_characters, &total);
+    overflowed |= portable::multiply_overflows(characters, std::size_t{6}, total);
+    overflowed |= portable::add_overflows(total, most_without_characters, total);
     return overflowed ? kMaxSize : total;
 }
 

@@ -83,7 +83,7 @@ std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys,
                     }
                     std::erase_if(reference, [&](const auto& e) { return in_class(e.first); });
                 } else if (bytes[i + 1] < 8) {
-                    table.reserve(arg >> 4);
+                    table.reserve(static_cast<std::size_t>(arg >> 4));
                 } else if (bytes[i + 1] < 10) {
                     Table copy = table;
                     agree = copy == table;

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "bytes/byte_layout.hpp"
 #include "bytes/graph_diff_bytes.hpp"
+#include "common/portable.hpp"
 #include "common/uuid.hpp"
 #include "diff/flat_table_ctrl.hpp"
 #include "diff/hash_containers.hpp"
@@ -106,22 +108,25 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
 // table of them filled to 7/8, where probes are longest, never switches.
 TEST(TableFlood, BenignIdsSpreadLikeRandomOnesAndStayFlat) {
     std::mt19937_64 rng(3);
-    for (const std::uint64_t n : {100'000u, 1'000'000u}) {
+    for (const std::size_t n : {100'000u, 1'000'000u}) {
         for (int kind = 0; kind < 7; ++kind) {
             HashSet<Uuid> set;
             set.reserve(n);
-            const std::uint64_t buckets = n + n / 3 + 1;
+            const std::size_t buckets = n + n / 3 + 1;
             std::vector<std::uint32_t> load(buckets, 0);
             for (std::uint64_t i = 0; i < n; ++i) {
                 const std::uint64_t halves[7][2] = {
                     {rng(), rng()},
-                    {0, __builtin_bswap64(i)},
+                    {0, portable::byte_swap(i)},
                     {i, 0},
                     {id_hash_detail::kKey0, i << 20},
                     {~0ULL, i * 0x9e37},
                     {(0x018f3a2b4c5dULL + i / 16) << 16 | 0x7000 | i % 16, 1ULL << 63 | rng() >> 2},
                     {0x0123456789abcdefULL ^ (i % 255 + 1) << (8 * (i / 255 % 8)), i / 2040}};
-                const Uuid id = Uuid::from_bytes(halves[kind]);
+                std::uint8_t bytes[16];
+                byte_layout::store(bytes, halves[kind][0]);
+                byte_layout::store(bytes + 8, halves[kind][1]);
+                const Uuid id = Uuid::from_bytes(bytes);
                 set.insert(id);
                 ++load[flat_table_detail::home_of(hash_id(id), buckets)];
             }
