@@ -5,19 +5,48 @@ cd "$ROOT"
 
 log() { printf '\n== %s\n' "$*"; }
 
-# System packages the tests need: GoogleTest for the C++ tests, clang and its
-# runtime libraries (libFuzzer, the sanitizers) for the fuzzers, ninja, and
-# valgrind for the memcheck run. Installed with apt when missing (CI runs as
-# root on a new machine). libclang-rt-dev is Debian's name for the runtime of
-# its default clang, whatever its version.
+# System packages the tests need, each with the command or file (a glob)
+# that shows it is there: GoogleTest (installed, and its sources for the
+# builds whose compiler or standard library differs from the system's), clang
+# and its runtime libraries (libFuzzer, the sanitizers) for the fuzzers, ninja,
+# valgrind for the memcheck run, clang 16 with libc++, the cross compilers with
+# their static C libraries and qemu-user to run what they build, mingw-w64, and
+# Wine to run what it builds. libclang-rt-dev is Debian's name for the runtime
+# of its default clang, whatever its version. Installed with apt when missing
+# (CI runs as root on a new machine), without the packages they only
+# recommend: whatever is needed is listed.
+SYSTEM_PACKAGES='
+/usr/include/gtest/gtest.h                                libgtest-dev
+/usr/src/googletest/CMakeLists.txt                        googletest
+clang++                                                   clang
+/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a libclang-rt-dev
+ninja                                                     ninja-build
+valgrind                                                  valgrind
+clang++-16                                                clang-16
+/usr/lib/llvm-16/include/c++/v1/vector                    libc++-16-dev
+/usr/lib/llvm-16/lib/libc++abi.so                         libc++abi-16-dev
+aarch64-linux-gnu-g++                                     g++-aarch64-linux-gnu
+/usr/aarch64-linux-gnu/lib/libc.a                         libc6-dev-arm64-cross
+s390x-linux-gnu-g++                                       g++-s390x-linux-gnu
+/usr/s390x-linux-gnu/lib/libc.a                           libc6-dev-s390x-cross
+i686-linux-gnu-g++                                        g++-i686-linux-gnu
+/usr/i686-linux-gnu/lib/libc.a                            libc6-dev-i386-cross
+qemu-s390x                                                qemu-user
+x86_64-w64-mingw32-g++-posix                              g++-mingw-w64-x86-64-posix
+/usr/lib/wine/wine64                                      wine64
+'
+
 ensure_system_packages() {
-    local missing=()
-    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
-    command -v clang++ >/dev/null 2>&1 || missing+=(clang)
-    compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
-        missing+=(libclang-rt-dev)
-    command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
-    command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
+    local missing=() check package
+    while read -r check package; do
+        [ -n "$check" ] || continue
+        if [[ $check == /* ]]; then
+            compgen -G "$check" >/dev/null && continue
+        else
+            command -v "$check" >/dev/null 2>&1 && continue
+        fi
+        missing+=("$package")
+    done <<<"$SYSTEM_PACKAGES"
     if [ ${#missing[@]} -gt 0 ]; then
         log "installing ${missing[*]}"
         if [ "$(id -u)" != 0 ]; then
@@ -25,7 +54,8 @@ ensure_system_packages() {
             return 1
         fi
         apt-get update -qq
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+            "${missing[@]}" >/dev/null
     fi
 }
 
