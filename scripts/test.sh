@@ -239,6 +239,31 @@ build_core_tests() {
     echo "built $(ls "$build"/core_tests*) (log: $build.log)"
 }
 
+# Clang 16 with its own standard library, libc++ (the one of the macOS and
+# FreeBSD toolchains): the C++ tests and the module, which must link libc++.
+build_libcxx() {
+    make_venv .venv-libcxx 3.12
+    (
+        export CC=clang-16 CXX=clang++-16 CXXFLAGS=-stdlib=libc++ LDFLAGS=-stdlib=libc++
+        build_tree .venv-libcxx build/libcxx -Ccmake.define.TAVRO_BUILD_TESTS=ON \
+            -Ccmake.define.TAVRO_GTEST_SOURCE_DIR="$GTEST_SOURCES"
+    )
+    local module libs
+    module=$(.venv-libcxx/bin/python -c 'import tavro_api; print(tavro_api.__file__)')
+    libs=$(ldd "$module" | awk '/libc\+\+|libstdc\+\+/ { print $1 }' | sort | xargs)
+    echo "$(basename "$module") links: $libs"
+    if [[ " $libs " != *" libc++.so.1 "* || $libs == *libstdc++* ]]; then
+        echo "the module must link libc++ and not libstdc++" >&2
+        return 1
+    fi
+}
+
+libcxx_mode() {
+    stage "build libc++ (tests, module)" build_libcxx
+    stage "C++ tests (libc++)" build/libcxx/core_tests --gtest_brief=1
+    stage "pytest 3.12 (libc++)" run_python_tests .venv-libcxx build/libcxx
+}
+
 # The standard C++ fallbacks of src/common/portable.hpp in place of every
 # builtin and intrinsic: the code that an unknown compiler takes.
 build_fallbacks() {
@@ -294,6 +319,7 @@ case "$MODE" in
         fast_mode
         python313_mode
         stage "sdist install and smoke test" sdist_test
+        libcxx_mode
         fallbacks_mode
         cross_mode
         stage "mingw-w64 C++ tests (Wine)" mingw_tests
@@ -306,11 +332,12 @@ case "$MODE" in
     --sdist) stage "sdist install and smoke test" sdist_test ;;
     --sanitize) sanitize_mode ;;
     --fuzz) fuzz_mode ;;
+    --libcxx) libcxx_mode ;;
     --fallbacks) fallbacks_mode ;;
     --cross) cross_mode ;;
     --mingw) stage "mingw-w64 C++ tests (Wine)" mingw_tests ;;
     *)
-        echo "usage: $0 [--fast|--3.13|--sdist|--sanitize|--fuzz|--fallbacks|--cross|--mingw]" >&2
+        echo "usage: $0 [--fast|--3.13|--sdist|--sanitize|--fuzz|--libcxx|--fallbacks|--cross|--mingw]" >&2
         exit 2
         ;;
 esac
