@@ -5,7 +5,6 @@
 // false.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -15,6 +14,7 @@
 
 #include "bytes/byte_layout.hpp"
 #include "common/result.hpp"
+#include "common/weight.hpp"
 
 namespace tavro {
 
@@ -36,11 +36,11 @@ class ByteCursor {
     }
 
     // The four bytes become the weight bit for bit.
-    bool read_weight(float& out) {
+    bool read_weight(Weight& out) {
         if (remaining() < byte_layout::kWeightSize) {
             return fail(ErrorKind::end_of_data);
         }
-        out = std::bit_cast<float>(byte_layout::load<std::uint32_t>(pos_));
+        out = Weight{byte_layout::load<std::uint32_t>(pos_)};
         pos_ += byte_layout::kWeightSize;
         return true;
     }
@@ -60,12 +60,11 @@ class ByteCursor {
     // A target of a pending-edge source: an id, then its weight. The common
     // case takes one check of the bytes left; any other is read the long
     // way, so it fails exactly as the two reads would.
-    bool read_weighted_target(const std::uint8_t*& id, float& weight) {
+    bool read_weighted_target(const std::uint8_t*& id, Weight& weight) {
         if (remaining() >= byte_layout::kWeightedTargetSize &&
             byte_layout::load<std::uint64_t>(pos_) == byte_layout::kIdBytes) {
             id = pos_ + byte_layout::kCountSize;
-            weight =
-                std::bit_cast<float>(byte_layout::load<std::uint32_t>(pos_ + byte_layout::kIdSize));
+            weight = Weight{byte_layout::load<std::uint32_t>(pos_ + byte_layout::kIdSize)};
             pos_ += byte_layout::kWeightedTargetSize;
             return true;
         }

@@ -4,13 +4,13 @@
 // no longer matches the data can never write outside the buffer.
 #pragma once
 
-#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "bytes/byte_layout.hpp"
 #include "common/uuid.hpp"
+#include "common/weight.hpp"
 
 namespace tavro {
 
@@ -65,8 +65,8 @@ inline std::uint8_t* id(std::uint8_t* dest, const Uuid& id) noexcept {
 
 // The stored bit pattern goes out unchanged: NaN payloads and the sign of
 // zero survive.
-inline std::uint8_t* weight(std::uint8_t* dest, float value) noexcept {
-    byte_layout::store(dest, std::bit_cast<std::uint32_t>(value));
+inline std::uint8_t* weight(std::uint8_t* dest, Weight value) noexcept {
+    byte_layout::store(dest, value.bits);
     return dest + byte_layout::kWeightSize;
 }
 

@@ -78,11 +78,11 @@ bool read_id_set(ByteCursor& in, std::uint64_t count, HashSet<Uuid>& set) {
 
 // A counted list of targets with weights. A repeated target keeps the later
 // weight.
-bool read_weight_map(ByteCursor& in, std::uint64_t count, HashMap<Uuid, float>& map) {
+bool read_weight_map(ByteCursor& in, std::uint64_t count, HashMap<Uuid, Weight>& map) {
     map.reserve(room_for(count, in, byte_layout::kWeightedTargetSize));
     for (std::uint64_t i = 0; i < count; ++i) {
         const std::uint8_t* id = nullptr;
-        float weight = 0.0f;
+        Weight weight;
         if (!in.read_weighted_target(id, weight)) {
             return false;
         }
@@ -156,7 +156,7 @@ bool read_sections(ByteCursor& in, Diff& diff, Result<void>& texts) {
         texts = parse_node_texts(nodes, diff.new_or_updated_nodes);
     }
     const auto weight_map = [](ByteCursor& cursor, std::uint64_t count,
-                               HashMap<Uuid, float>& targets) {
+                               HashMap<Uuid, Weight>& targets) {
         return read_weight_map(cursor, count, targets);
     };
     const auto id_set = [](ByteCursor& cursor, std::uint64_t count, HashSet<Uuid>& targets) {

@@ -138,7 +138,7 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
     return true;
 }
 
-bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, float>>& edges) {
+bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, Weight>>& edges) {
     return write_edge_section(out, edges, kWeightedTargetSize,
                               [](std::uint8_t* room, const auto& target) {
                                   put::weight(put::id(room, target.first), target.second);

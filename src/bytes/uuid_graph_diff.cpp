@@ -4,7 +4,7 @@
 
 namespace tavro {
 
-template struct EdgeDiff<Uuid, float>;
-template struct GraphDiff<Uuid, NodeUpdate, float>;
+template struct EdgeDiff<Uuid, Weight>;
+template struct GraphDiff<Uuid, NodeUpdate, Weight>;
 
 }  // namespace tavro

@@ -5,14 +5,15 @@
 #pragma once
 
 #include "common/uuid.hpp"
+#include "common/weight.hpp"
 #include "diff/graph_diff.hpp"
 #include "node_update/node_update.hpp"
 
 namespace tavro {
 
-using Diff = GraphDiff<Uuid, NodeUpdate, float>;
+using Diff = GraphDiff<Uuid, NodeUpdate, Weight>;
 
-extern template struct EdgeDiff<Uuid, float>;
-extern template struct GraphDiff<Uuid, NodeUpdate, float>;
+extern template struct EdgeDiff<Uuid, Weight>;
+extern template struct GraphDiff<Uuid, NodeUpdate, Weight>;
 
 }  // namespace tavro

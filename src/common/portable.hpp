@@ -1,5 +1,5 @@
-// What standard C++20 lacks and compilers offer: a 64x64-bit multiply's high
-// half, overflow-checked arithmetic, cache prefetch, byte swap and the scan
+// What standard C++20 lacks and compilers offer: a 64x64-bit multiply's full
+// product, overflow-checked arithmetic, cache prefetch, byte swap and the scan
 // of sixteen bytes at once. This is the one file that names a compiler's
 // builtins or a target's intrinsics; everything else uses these functions.
 //
@@ -33,13 +33,19 @@
 
 namespace tavro::portable {
 
-// The high 64 bits of the 128-bit product a * b.
-inline std::uint64_t multiply_high(std::uint64_t a, std::uint64_t b) noexcept {
+// The 128-bit product a * b as two 64-bit halves.
+struct WideProduct {
+    std::uint64_t low;
+    std::uint64_t high;
+};
+
+inline WideProduct multiply_wide(std::uint64_t a, std::uint64_t b) noexcept {
 #if defined(TAVRO_GNU_BUILTINS) && defined(__SIZEOF_INT128__)
     __extension__ using U128 = unsigned __int128;
-    return static_cast<std::uint64_t>((static_cast<U128>(a) * b) >> 64);
+    const U128 product = static_cast<U128>(a) * b;
+    return {static_cast<std::uint64_t>(product), static_cast<std::uint64_t>(product >> 64)};
 #elif defined(TAVRO_MSVC_INTRINSICS) && (defined(_M_X64) || defined(_M_ARM64))
-    return __umulh(a, b);
+    return {a * b, __umulh(a, b)};
 #else
     // Schoolbook on 32-bit halves; no partial sum below can wrap.
     const std::uint64_t a_low = a & 0xffffffffu;
@@ -50,7 +56,7 @@ inline std::uint64_t multiply_high(std::uint64_t a, std::uint64_t b) noexcept {
     const std::uint64_t high_low = a_high * b_low;
     const std::uint64_t low_high = a_low * b_high;
     const std::uint64_t middle = (low_low >> 32) + (high_low & 0xffffffffu) + low_high;
-    return a_high * b_high + (high_low >> 32) + (middle >> 32);
+    return {a * b, a_high * b_high + (high_low >> 32) + (middle >> 32)};
 #endif
 }
 

@@ -44,7 +44,7 @@ inline std::size_t home_of(std::uint64_t hash, std::size_t capacity) noexcept {
     std::uint64_t scrambled = hash ^ (static_cast<std::uint64_t>(capacity) * 0x9e3779b97f4a7c15ULL);
     scrambled *= 0xbf58476d1ce4e5b9ULL;
     scrambled ^= scrambled >> 31;
-    return static_cast<std::size_t>(portable::multiply_high(scrambled, capacity));
+    return static_cast<std::size_t>(portable::multiply_wide(scrambled, capacity).high);
 }
 
 // Bit i set = byte i of the group matched.

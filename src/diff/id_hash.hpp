@@ -19,7 +19,8 @@ namespace id_hash_detail {
 // of the product, so ids that differ only in one byte (counters, time-ordered
 // ids with shared prefixes) still land far apart.
 inline std::uint64_t fold_multiply(std::uint64_t a, std::uint64_t b) noexcept {
-    return a * b ^ portable::multiply_high(a, b);
+    const portable::WideProduct product = portable::multiply_wide(a, b);
+    return product.low ^ product.high;
 }
 
 inline constexpr std::uint64_t kKey0 = 0x2d358dccaa6c78a5ULL;

@@ -53,8 +53,8 @@ PyResult<OwnedRef> list_new_or_updated_edges(const Diff& diff) {
         }
         OwnedRef weights = py::created(PyDict_New());
         for (const auto& [target, weight] : targets) {
-            TAVRO_TRY(
-                set_item(weights.get(), uuid_to_pystring(target), float32_to_pyfloat(weight)));
+            TAVRO_TRY(set_item(weights.get(), uuid_to_pystring(target),
+                               float32_to_pyfloat(weight.value())));
         }
         TAVRO_TRY(set_item(sources.get(), uuid_to_pystring(source), weights));
     }

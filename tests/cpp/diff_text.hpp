@@ -69,10 +69,10 @@ inline std::string state(const Diff& d) {
         for (const auto& [target, w] : targets) {
             std::ostringstream weight;
             weight << name_of(target) << '=' << std::setprecision(9);
-            if (std::isnan(w)) {
-                weight << 'W' << std::hex << std::bit_cast<std::uint32_t>(w);
+            if (std::isnan(w.value())) {
+                weight << 'W' << std::hex << w.bits;
             } else {
-                weight << w;
+                weight << w.value();
             }
             word('E', source, weight.str());
         }
@@ -118,10 +118,11 @@ inline Diff diff_of(std::string_view operations) {
             d.delete_node(a);
         } else if (op[0] == 'E') {
             const std::string w = op.substr(4);
-            (void)d.add_edge(a, id_of(op[2]),
-                             w[0] == 'W' ? std::bit_cast<float>(static_cast<std::uint32_t>(
-                                               std::stoul(w.substr(1), nullptr, 16)))
-                                         : std::stof(w));
+            (void)d.add_edge(
+                a, id_of(op[2]),
+                w[0] == 'W'
+                    ? Weight{static_cast<std::uint32_t>(std::stoul(w.substr(1), nullptr, 16))}
+                    : Weight::of(std::stof(w)));
         } else {
             d.delete_edge(a, id_of(op[2]));
         }

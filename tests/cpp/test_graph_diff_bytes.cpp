@@ -208,7 +208,7 @@ TEST(GraphDiffBytes, SameHistoryWritesTheSameBytesOnEveryHost) {
                                                            std::to_string(r >> 40) + "}"));
                 break;
             default:
-                (void)d.add_edge(a, b, static_cast<float>(r >> 40));
+                (void)d.add_edge(a, b, Weight::of(static_cast<float>(r >> 40)));
         }
     }
     const auto digest = [](const std::vector<std::uint8_t>& bytes) {
