@@ -1,6 +1,6 @@
 """Two builds of tavro_api in one process, timed in turn on one workload.
 
-    python bench/compare_builds.py DIR_A DIR_B nodes|edges|deletes|to_bytes RUNS
+    python bench/compare_builds.py DIR_A DIR_B nodes|edges|deletes|to_bytes|from_bytes RUNS
 
 DIR_A and DIR_B each hold a built ``tavro_api*.so``. Both are loaded side by
 side (as different files they are different modules), and each run times A
@@ -13,7 +13,7 @@ Workloads (the benchmark's seeds and sizes): ``nodes``, 200,000 add_node calls
 over 100,000 ids; ``edges``, 1,000,000 add_edge calls over 100,000 sources;
 ``deletes``, 100,000 delete_edge calls on that diff (only the deletes timed);
 ``to_bytes``, to_bytes of the diff of all three, which must give the same bytes
-under both builds.
+under both builds; ``from_bytes``, from_bytes of those bytes.
 """
 
 from __future__ import annotations
@@ -81,7 +81,7 @@ def runner(kind: str, builds: list):
             return timed(lambda: delete_edges(diff, d))
 
         return run
-    if kind == "to_bytes":
+    if kind in ("to_bytes", "from_bytes"):
         built = {}
         for m in builds:
             diff = m.PyGraphDiff()
@@ -89,9 +89,13 @@ def runner(kind: str, builds: list):
             add_nodes(diff, n)
             delete_edges(diff, d)
             built[m] = diff
-        if len({built[m].to_bytes() for m in builds}) != 1:
+        data = {built[m].to_bytes() for m in builds}
+        if len(data) != 1:
             raise SystemExit("the two builds write different bytes")
-        return lambda m: timed(built[m].to_bytes)
+        if kind == "to_bytes":
+            return lambda m: timed(built[m].to_bytes)
+        (data,) = data
+        return lambda m: timed(lambda: m.PyGraphDiff.from_bytes(data))
     raise SystemExit(f"unknown workload {kind!r}")
 
 
