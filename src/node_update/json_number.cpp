@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cfloat>
 #include <cstddef>
 #include <limits>
 
@@ -56,12 +55,13 @@ double scaled(std::uint64_t significand, std::int64_t exponent) noexcept {
 // roundings agree except when the first lands exactly halfway between two
 // 32-bit floats; such results, and every other form, are left to the exact
 // conversion (false). Every value reached here lies between 1e-22 and
-// 2^53 * 1e22, inside the normal 32-bit range. Where the platform computes
-// doubles in wider registers, the first rounding is not the one assumed, and
-// everything takes the exact way.
+// 2^53 * 1e22, inside the normal 32-bit range. Midpoints between 32-bit
+// floats are 64-bit floats, so any rounding that keeps order (such as one
+// through wider registers first) lands on a midpoint or on the exact value's
+// side of it: the argument needs no more.
 bool short_decimal_to_f32(const NumberToken& token, float& magnitude) noexcept {
-    if (FLT_EVAL_METHOD != 0 || token.digits > 19 || token.significand > std::uint64_t{1} << 53 ||
-        token.exponent < -22 || token.exponent > 22) {
+    if (token.digits > 19 || token.significand > std::uint64_t{1} << 53 || token.exponent < -22 ||
+        token.exponent > 22) {
         return false;
     }
     const double rounded = scaled(token.significand, token.exponent);
