@@ -100,7 +100,7 @@ ExactDecimal::ExactDecimal(const NumberToken& token) noexcept {
     }
     digits_.multiply_add(chunk_unit, chunk);
     for (; p != token.end && !dropped_non_zero_ && (*p == '.' || (*p >= '0' && *p <= '9')); ++p) {
-        dropped_non_zero_ = *p > '0';
+        dropped_non_zero_ = *p > '0';  // '.' sorts below '0'
     }
     // The significand's first 19 digits end at the token's exponent.
     exponent_ = static_cast<int>(token.exponent + 19 - kept);
