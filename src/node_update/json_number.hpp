@@ -11,13 +11,20 @@
 
 namespace tavro {
 
+// What one pass over a number's text learns. Its magnitude is
+// significand * 10^exponent, exactly when `digits` is at most 19; beyond
+// that, the significand holds the first 19 significant digits and the rest
+// are only counted.
 struct NumberToken {
-    const char* begin = nullptr;
-    const char* end = nullptr;
+    const char* end = nullptr;  // just past the number
     bool negative = false;
     bool has_fraction_or_exponent = false;
-    bool integer_overflows = false;  // the integer part needs more than 64 bits
-    std::uint64_t integer_part = 0;  // valid unless integer_overflows
+    bool integer_overflows = false;  // an integer that needs more than 64 bits
+    std::uint64_t integer_part = 0;  // an integer's value, unless it overflows
+    std::uint64_t significand = 0;
+    std::int64_t exponent = 0;          // saturates far beyond the length of any text
+    std::int64_t digits = 0;            // significant digits, from the first non-zero one
+    const char* first_digit = nullptr;  // the first significant digit, when there is one
 };
 
 // Consumes the number that starts at the next character (a minus sign or a

@@ -34,7 +34,7 @@ template <class Sink>
                                         Sink& sink) {
     sink.fixed("{");
     bool first = true;
-    for_each_field(update, [&](auto index, const auto& value) [[gnu::always_inline]] {
+    for_each_field(update, [&](auto index, const auto& value) {
         if (!value) {
             return;
         }
