@@ -467,17 +467,16 @@ class FlatTable {
     }
 
   protected:
-    // Inserts an entry built from `args` unless `key` is present; `args` may
-    // refer to entries of this table (the new entry is built before any
-    // existing one moves).
+    // Inserts an entry built from `args` unless `key` is present; `key` and
+    // `args` may refer to entries of this table (the new entry is built before
+    // any existing one moves).
     template <class... Args>
     std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
             const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
             if (probe.windows > Limits::kLongWindows && is_flooded(block_, probe)) [[unlikely]] {
-                to_ordered();
-                return emplace_ordered(key, std::forward<Args>(args)...);
+                return emplace_flooded(key, hash, std::forward<Args>(args)...);
             }
             if (probe.found) {
                 return {at<iterator>(probe.slot), false};
@@ -927,6 +926,30 @@ class FlatTable {
         return {at<iterator>(slot), true};
     }
 
+    // An insert found the table flooded. The switch moves every entry and
+    // frees the flat block, so the key is looked up and the new entry built
+    // first. (A flat table holds no key past kMaxWindows, so the lookup is
+    // complete.)
+    template <class... Args>
+    [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> emplace_flooded(const key_type& key,
+                                                                           std::uint64_t hash,
+                                                                           Args&&... args) {
+        if (probe_for<ProbeFor::kFind>(block_, key, hash).found) {
+            const key_type present = key;
+            to_ordered();
+            return {iterator(tree().find(present), &tree()), false};
+        }
+        value_type added(std::forward<Args>(args)...);
+        return to_ordered_with(std::move(added));
+    }
+
+    // Switches to the ordered mode and inserts `added`, an entry built
+    // outside the flat block whose key is absent.
+    std::pair<iterator, bool> to_ordered_with(value_type&& added) {
+        to_ordered();
+        return emplace_ordered(Slots::key(added), std::move(added));
+    }
+
     // The table switches while growing: `fresh` holds only the new entry (at
     // `slot`), which goes into the ordered table; `fresh` is then freed.
     [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> to_ordered_with(Header* fresh,
@@ -940,8 +963,7 @@ class FlatTable {
                 deallocate(fresh);
             }
         } free_on_exit{added, fresh};
-        to_ordered();
-        return emplace_ordered(Slots::key(added), std::move(added));
+        return to_ordered_with(std::move(added));
     }
 
     // Same capacity and slot positions as `source`, hence the same walk order.

@@ -57,6 +57,18 @@ TEST(FlatTable, RandomHistoriesAgreeWithStdMapAndRepeatTheirWalkOrder) {
     }
 }
 
+// The insert that trips the switch to the ordered mode builds its entry from
+// an entry of the same table, which the switch moves.
+TEST(FlatTable, TheInsertThatSwitchesModesMayCopyAnEntryOfTheTable) {
+    Map<> map(PickedHash{1});  // one home for every key
+    const std::string value(40, 'v');
+    map.try_emplace(0, value);
+    for (std::uint64_t k = 1; !map.is_ordered(); ++k) {
+        map.try_emplace(k, map.find(0)->second);
+        ASSERT_EQ(map.find(k)->second, value);
+    }
+}
+
 // Insert one key and erase the oldest, at a steady size: an erase must leave
 // a tombstone only where a probe may have passed, or the table rehashes over
 // and over (each rehash moves every entry).
