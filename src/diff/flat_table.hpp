@@ -58,19 +58,16 @@ namespace flat_table_detail {
 
 struct Header {
     std::uint32_t size;
-    // 0 marks the ordered mode: the block is then an OrderedBlock, whose
-    // long_probes_or_window (below) is 0. To a probe it looks like a
-    // one-group table with neither entries nor room, so lookups and inserts
-    // test the mode only when the probe finds neither the key nor a free slot.
+    // 0 marks the ordered mode: the block is then an OrderedBlock. To a
+    // probe it looks like a one-group table whose window holds no control
+    // byte: neither entries nor room, so lookups and inserts test the mode
+    // only when the probe finds neither the key nor a free slot.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
-    // More than one group: inserts that probed more than kLongWindows
-    // windows, less one per tombstone left by an erase, since this block was
-    // made. One group (no probe is long): the bits of its window that are
-    // control bytes, kept so that a lookup masks the window with one load
-    // (none for an ordered block).
-    std::uint32_t long_probes_or_window;
+    // Inserts that probed more than kLongWindows windows, less one per
+    // tombstone left by an erase, since this block was made.
+    std::uint32_t long_probes;
 };
 static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
 
@@ -101,15 +98,12 @@ constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
     return is_single_group(capacity) ? capacity : capacity + kGroupWidth - 1;
 }
 
-// The bytes of a one-group window that are control bytes.
-constexpr Mask window_mask(std::size_t capacity) noexcept {
-    return static_cast<Mask>((Mask{1} << capacity) - 1);
+// The first `count` bytes of a window (count <= 16): those of a one-group
+// table that are control bytes (none for an ordered block), or those of the
+// last group of a walk that are not the mirror.
+constexpr Mask window_mask(std::size_t count) noexcept {
+    return static_cast<Mask>((Mask{1} << count) - 1);
 }
-
-inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-// Where a lookup that passed the probe bound ends. Both lie above every
-// slot, so a lookup found its key exactly when the result is below kFlooded.
-inline constexpr std::size_t kFlooded = kNotFound - 1;
 
 // When a table stops trusting the hash. Benign tables at 7/8 load peak at
 // 38-52 windows for 1e5-1e7 keys and probe past 16 windows on about 2e-4 of
@@ -131,10 +125,15 @@ struct FloodLimits {
 // free slot on its path), or placing a key known to be absent.
 enum class ProbeFor { kFind, kInsert, kPlace };
 
+// How a probe ends: the key is in `slot`; it is absent and `slot` is the
+// first free slot on its path (inserts and placing); it is absent and no
+// slot on its path is free (or the probe did not look for one); or the table
+// no longer trusts the hash (see FloodLimits).
+enum class Probed { kFound, kFree, kAbsent, kFlooded };
+
 struct ProbeResult {
+    Probed outcome;
     std::size_t slot;
-    bool found;
-    std::uint32_t windows;
 };
 
 }  // namespace flat_table_detail
@@ -148,6 +147,7 @@ class FlatTable {
     using Header = flat_table_detail::Header;
     using Ctrl = flat_table_detail::Ctrl;
     using ProbeFor = flat_table_detail::ProbeFor;
+    using Probed = flat_table_detail::Probed;
     using ProbeResult = flat_table_detail::ProbeResult;
     using Tree = OrderedTree<Slots, Less, Limits::kTreeNodeBytes>;
 
@@ -377,15 +377,14 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            return at<iterator>(slot);
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
+        if (probe.outcome == Probed::kFound) {
+            return at<iterator>(probe.slot);
         }
-        if (!ordered(block_)) [[likely]] {
-            if (slot == flat_table_detail::kNotFound) [[likely]] {
-                return end();
-            }
+        if (probe.outcome == Probed::kFlooded) [[unlikely]] {
             to_ordered();
+        } else if (!ordered(block_)) [[likely]] {
+            return end();
         }
         return iterator(tree().find(key), &tree());
     }
@@ -393,9 +392,9 @@ class FlatTable {
         if (block_ == nullptr) {
             return end();
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            return at<const_iterator>(slot);
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
+        if (probe.outcome == Probed::kFound) {
+            return at<const_iterator>(probe.slot);
         }
         if (ordered(block_)) [[unlikely]] {
             return const_iterator(tree().find(key), &tree());
@@ -417,12 +416,12 @@ class FlatTable {
         if (block_ == nullptr) {
             return 0;
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            erase_at(slot);
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash);
+        if (probe.outcome == Probed::kFound) {
+            erase_at(probe.slot);
             return 1;
         }
-        if (slot == flat_table_detail::kNotFound && !ordered(block_)) [[likely]] {
+        if (probe.outcome == Probed::kAbsent && !ordered(block_)) [[likely]] {
             return 0;
         }
         return erase_ordered(key);
@@ -475,19 +474,19 @@ class FlatTable {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
             const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
-            if (probe.windows > Limits::kLongWindows && is_flooded(block_, probe)) [[unlikely]] {
-                return emplace_flooded(key, hash, std::forward<Args>(args)...);
-            }
-            if (probe.found) {
+            if (probe.outcome == Probed::kFound) {
                 return {at<iterator>(probe.slot), false};
             }
-            if (probe.slot != flat_table_detail::kNotFound &&
+            if (probe.outcome == Probed::kFree &&
                 (block_->growth_left > 0 ||
                  ctrl_of(block_)[probe.slot] == flat_table_detail::kDeleted)) {
                 ::new (static_cast<void*>(slots_of(block_) + probe.slot))
                     value_type(std::forward<Args>(args)...);
                 occupy(block_, probe.slot, flat_table_detail::h2_of(hash));
                 return {at<iterator>(probe.slot), true};
+            }
+            if (probe.outcome == Probed::kFlooded) [[unlikely]] {
+                return emplace_flooded(key, hash, std::forward<Args>(args)...);
             }
             if (ordered(block_)) [[unlikely]] {
                 return emplace_ordered(key, std::forward<Args>(args)...);
@@ -523,13 +522,25 @@ class FlatTable {
         return {iterator(position, &tree()), inserted};
     }
 
-    // Counts a long insert probe; true when the block is flooded: this probe
-    // went past the bound, or long probes are far more frequent than benign.
-    static bool is_flooded(Header* block, const ProbeResult& probe) noexcept {
-        ++block->long_probes_or_window;
-        return probe.windows > Limits::kMaxWindows ||
-               block->long_probes_or_window >
-                   Limits::kLongAllowance + block->size / Limits::kLongShare;
+    // How a probe that passed `windows` windows ends, given where it stopped.
+    // A lookup is flooded when it gave up past kMaxWindows without finding
+    // the key; an insert's long probe is counted, and it is flooded when it
+    // went past the bound or long probes are far more frequent than benign
+    // (even if it found the key).
+    template <ProbeFor kMode>
+    static ProbeResult ended(Header* block, ProbeResult result, std::uint32_t windows) noexcept {
+        if (windows <= Limits::kLongWindows) [[likely]] {
+            return result;
+        }
+        bool flooded = windows > Limits::kMaxWindows;
+        if constexpr (kMode == ProbeFor::kFind) {
+            flooded = flooded && result.outcome == Probed::kAbsent;
+        } else {
+            ++block->long_probes;
+            flooded = flooded || block->long_probes >
+                                     Limits::kLongAllowance + block->size / Limits::kLongShare;
+        }
+        return flooded ? ProbeResult{Probed::kFlooded, 0} : result;
     }
 
     // Moves every entry of the flat block into a new ordered block, built in
@@ -641,9 +652,9 @@ class FlatTable {
 
     static Header* allocate(std::size_t capacity) {
         using namespace flat_table_detail;
-        Header* block = ::new (::operator new(block_bytes(capacity))) Header{
-            0, static_cast<std::uint32_t>(capacity), static_cast<std::uint32_t>(max_load(capacity)),
-            is_single_group(capacity) ? window_mask(capacity) : 0};
+        Header* block = ::new (::operator new(block_bytes(capacity)))
+            Header{0, static_cast<std::uint32_t>(capacity),
+                   static_cast<std::uint32_t>(max_load(capacity)), 0};
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
@@ -709,10 +720,9 @@ class FlatTable {
 
     // The one probe loop. From the key's home position, window by window
     // (wrapping), until a window holds an empty slot (there always is one) or
-    // the probe passes kMaxWindows; a table of one group is one window.
-    //   kFind: the key's slot, else kNotFound (kFlooded past the bound).
-    //   kInsert: the key's slot, else the first free slot on its path.
-    //   kPlace: the first free slot on the path (the key is known absent).
+    // the probe passes kMaxWindows; a table of one group is one window. It
+    // looks for the key (kFind, kInsert) and for the first free slot on the
+    // path (kInsert, kPlace; placing stops there).
     template <ProbeFor kMode>
     ProbeResult probe_for(Header* block, const key_type& key, std::uint64_t hash) const noexcept {
         using namespace flat_table_detail;
@@ -724,19 +734,20 @@ class FlatTable {
             // The whole table is one window: no probe sequence, no bound. (An
             // ordered block comes here too, and finds nothing: see Header.)
             const Group group(ctrl);
-            const Mask window = block->long_probes_or_window;
+            const Mask window = window_mask(capacity);
             if constexpr (kMode != ProbeFor::kPlace) {
                 for (Mask match = group.match(h2) & window; match != 0; match &= match - 1) {
                     if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
-                        return {lowest_bit(match), true, 1};
+                        return {Probed::kFound, lowest_bit(match)};
                     }
                 }
             }
-            if constexpr (kMode == ProbeFor::kFind) {
-                return {kNotFound, false, 1};
+            if constexpr (kMode != ProbeFor::kFind) {
+                if (const Mask free = group.match_free() & window; free != 0) {
+                    return {Probed::kFree, lowest_bit(free)};
+                }
             }
-            const Mask free = group.match_free() & window;
-            return {free != 0 ? lowest_bit(free) : kNotFound, false, 1};
+            return {Probed::kAbsent, 0};
         }
         std::size_t window = home_of(hash, capacity);
         if constexpr (kMode != ProbeFor::kPlace) {
@@ -745,14 +756,14 @@ class FlatTable {
             // the control bytes overlaps two misses that would run in turn.
             portable::prefetch(&slots[window]);
         }
-        std::size_t first_free = kNotFound;
+        ProbeResult result{Probed::kAbsent, 0};
         for (std::uint32_t windows = 1;; ++windows) {
             if constexpr (kMode == ProbeFor::kPlace) {
                 // A fresh block being filled: test the first slot by itself,
                 // since a 16-byte load over a control byte just written
                 // waits for that store.
                 if (ctrl[window] == kEmpty) {
-                    return {window, false, windows};
+                    return ended<kMode>(block, {Probed::kFree, window}, windows);
                 }
             }
             const Group group(ctrl + window);
@@ -761,29 +772,23 @@ class FlatTable {
                     std::size_t index = window + lowest_bit(match);
                     index -= index >= capacity ? capacity : 0;
                     if (eq_(Slots::key(slots[index]), key)) {
-                        return {index, true, windows};
+                        return ended<kMode>(block, {Probed::kFound, index}, windows);
                     }
                 }
             }
             if constexpr (kMode != ProbeFor::kFind) {
-                if (first_free == kNotFound) {
+                if (result.outcome == Probed::kAbsent) {
                     if (const Mask free = group.match_free(); free != 0) {
-                        first_free = window + lowest_bit(free);
-                        first_free -= first_free >= capacity ? capacity : 0;
+                        result = {Probed::kFree, window + lowest_bit(free)};
+                        result.slot -= result.slot >= capacity ? capacity : 0;
                         if constexpr (kMode == ProbeFor::kPlace) {
-                            return {first_free, false, windows};
+                            return ended<kMode>(block, result, windows);
                         }
                     }
                 }
             }
-            if (group.match_empty() != 0) {
-                if constexpr (kMode == ProbeFor::kFind) {
-                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
-                }
-                return {first_free, false, windows};
-            }
-            if (windows > Limits::kMaxWindows) [[unlikely]] {
-                return {kMode == ProbeFor::kFind ? kFlooded : first_free, false, windows};
+            if (group.match_empty() != 0 || windows > Limits::kMaxWindows) {
+                return ended<kMode>(block, result, windows);
             }
             window += kGroupWidth;
             window -= window >= capacity ? capacity : 0;
@@ -820,8 +825,8 @@ class FlatTable {
             set_ctrl(block_, index, kDeleted);
             // Churn at a steady size keeps probing past tombstones; it is not
             // an attack, so each tombstone forgives one long probe.
-            if (block_->long_probes_or_window != 0) {
-                --block_->long_probes_or_window;
+            if (block_->long_probes != 0) {
+                --block_->long_probes;
             }
         }
     }
@@ -830,8 +835,9 @@ class FlatTable {
     // them). Within one group positions do not depend on the hash, so
     // entries keep their slots and nothing is rehashed. If the entries flood
     // `to`, every entry moved so far goes back (all but the one at `added`,
-    // the new entry that has no slot in `from`) and the result is false.
-    bool move_entries(Header* from, Header* to, std::size_t added) const noexcept {
+    // the new entry that has no slot in `from`, if any) and the result is
+    // false.
+    bool move_entries(Header* from, Header* to, std::size_t added = SIZE_MAX) const noexcept {
         // A reserve may also rebuild a larger or tombstone-laden block into a
         // smaller one-group block: slots are kept only when they all fit.
         const bool keep_slots =
@@ -849,7 +855,7 @@ class FlatTable {
                 const key_type& key = Slots::key(source[i]);
                 const std::uint64_t hash = hash_of(key);
                 const ProbeResult probe = probe_for<ProbeFor::kPlace>(to, key, hash);
-                if (probe.windows > Limits::kLongWindows && is_flooded(to, probe)) [[unlikely]] {
+                if (probe.outcome == Probed::kFlooded) [[unlikely]] {
                     move_back(to, from, added);
                     return false;
                 }
@@ -885,7 +891,7 @@ class FlatTable {
     void rehash_into(std::size_t capacity) {
         Header* fresh = allocate(capacity);
         if (block_ != nullptr) {
-            if (!move_entries(block_, fresh, flat_table_detail::kNotFound)) {
+            if (!move_entries(block_, fresh)) {
                 deallocate(fresh);
                 to_ordered();
                 return;
@@ -934,7 +940,7 @@ class FlatTable {
     [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> emplace_flooded(const key_type& key,
                                                                            std::uint64_t hash,
                                                                            Args&&... args) {
-        if (probe_for<ProbeFor::kFind>(block_, key, hash).found) {
+        if (probe_for<ProbeFor::kFind>(block_, key, hash).outcome == Probed::kFound) {
             const key_type present = key;
             to_ordered();
             return {iterator(tree().find(present), &tree()), false};
@@ -994,7 +1000,7 @@ class FlatTable {
         }
         copy->size = source->size;
         copy->growth_left = source->growth_left;
-        copy->long_probes_or_window = source->long_probes_or_window;
+        copy->long_probes = source->long_probes;
         return copy;
     }
 
