@@ -91,9 +91,9 @@ constexpr std::size_t max_load(std::size_t capacity) noexcept {
 
 // A probe window may start at any slot, so the first 15 control bytes are
 // repeated after the last one. A table of one group has just its own: its
-// window is loaded from the first control byte and whatever follows it (the
-// block is never shorter than the header and one window), and the bytes past
-// the capacity are masked off.
+// window is loaded from the first control byte and whatever follows it (a
+// block is never shorter than a window loaded from its last control byte),
+// and the bytes past the capacity are masked off.
 constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
     return is_single_group(capacity) ? capacity : capacity + kGroupWidth - 1;
 }
@@ -171,6 +171,9 @@ class FlatTable {
     static_assert(alignof(value_type) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     static_assert(sizeof(value_type) <= (std::size_t{1} << 24), "block sizes must not overflow");
 
+    // A walk takes the control bytes a group at a time: `full_` holds the
+    // full slots of the group at `group_` not yet passed (the current entry
+    // is the lowest), and `next_` is where the next group starts.
     template <class Entry>
     class Iterator {
         using Node = std::conditional_t<std::is_const_v<Entry>, typename Tree::const_iterator,
@@ -188,8 +191,11 @@ class FlatTable {
         template <class Other, class = std::enable_if_t<std::is_same_v<const Other, Entry> &&
                                                         !std::is_same_v<Other, Entry>>>
         Iterator(const Iterator<Other>& other) noexcept
-            : ctrl_(other.ctrl_),
-              entry_(other.entry_),
+            : entry_(other.entry_),
+              full_(other.full_),
+              group_(other.group_),
+              group_entry_(other.group_entry_),
+              next_(other.next_),
               ctrl_end_(other.ctrl_end_),
               node_(other.node_),
               tree_(other.tree_) {}
@@ -198,17 +204,14 @@ class FlatTable {
         pointer operator->() const noexcept { return entry_; }
 
         Iterator& operator++() noexcept {
-            if (tree_ != nullptr) [[unlikely]] {
+            // In the ordered mode full_ stays 0.
+            full_ &= full_ - 1;
+            if (full_ != 0) [[likely]] {
+                entry_ = group_entry_ + flat_table_detail::lowest_bit(full_);
+            } else if (tree_ != nullptr) [[unlikely]] {
                 *this = Iterator(++node_, tree_);
-                return *this;
-            }
-            do {
-                ++ctrl_;
-                ++entry_;
-                load_ahead();
-            } while (ctrl_ != ctrl_end_ && *ctrl_ < 0);
-            if (ctrl_ == ctrl_end_) {
-                *this = Iterator();
+            } else {
+                *this = first_from(next_, group_, group_entry_, ctrl_end_);
             }
             return *this;
         }
@@ -227,8 +230,14 @@ class FlatTable {
         template <class>
         friend class Iterator;
 
-        Iterator(const Ctrl* ctrl, Entry* entry, const Ctrl* ctrl_end) noexcept
-            : ctrl_(ctrl), entry_(entry), ctrl_end_(ctrl_end) {}
+        Iterator(Entry* entry, flat_table_detail::Mask full, const Ctrl* group, Entry* group_entry,
+                 const Ctrl* next, const Ctrl* ctrl_end) noexcept
+            : entry_(entry),
+              full_(full),
+              group_(group),
+              group_entry_(group_entry),
+              next_(next),
+              ctrl_end_(ctrl_end) {}
         Iterator(Node node, const Tree* tree) noexcept {
             if (node != tree->end()) {
                 entry_ = &*node;
@@ -237,22 +246,32 @@ class FlatTable {
             }
         }
 
-        // A walk over a table of tables visits blocks in no order the
-        // hardware can guess, and each inner lookup or walk first misses on
-        // its block: start loading the block of the entry kAhead slots on,
-        // so that several misses are in flight at once (16 slots on did best
-        // of 8 to 64 in delete_node over 100k sources).
-        void load_ahead() const noexcept {
-            if constexpr (requires(Entry& entry) { entry.second.load_block(); }) {
-                constexpr std::ptrdiff_t kAhead = 16;
-                if (ctrl_end_ - ctrl_ > kAhead && ctrl_[kAhead] >= 0) {
-                    entry_[kAhead].second.load_block();
+        // The first entry from the group at `group` on, else the end. `ctrl`
+        // is any control byte and `entry` its slot. The last group stops at
+        // `ctrl_end`, before the mirror or the filler after it.
+        static Iterator first_from(const Ctrl* group, const Ctrl* ctrl, Entry* entry,
+                                   const Ctrl* ctrl_end) noexcept {
+            using namespace flat_table_detail;
+            for (; group < ctrl_end; group += kGroupWidth) {
+                Mask full = Group(group).match_full();
+                if (ctrl_end - group < static_cast<std::ptrdiff_t>(kGroupWidth)) {
+                    full &= window_mask(static_cast<std::size_t>(ctrl_end - group));
+                }
+                if (full != 0) {
+                    Entry* group_entry = entry + (group - ctrl);
+                    return Iterator(group_entry + lowest_bit(full), full, group, group_entry,
+                                    group + kGroupWidth, ctrl_end);
                 }
             }
+            return Iterator();
         }
 
-        const Ctrl* ctrl_ = nullptr;
         Entry* entry_ = nullptr;
+        // Flat mode only.
+        flat_table_detail::Mask full_ = 0;
+        const Ctrl* group_ = nullptr;
+        Entry* group_entry_ = nullptr;
+        const Ctrl* next_ = nullptr;
         const Ctrl* ctrl_end_ = nullptr;
         // Ordered mode only.
         Node node_{};
@@ -302,8 +321,9 @@ class FlatTable {
 
     // Starts loading the header and the first group of control bytes (all
     // that a lookup in a one-group table reads before the slot it matches),
-    // which may straddle two cache lines; see Iterator::load_ahead. A
-    // prefetch never faults, so an empty table's null block is harmless.
+    // which may straddle two cache lines: for a walk over a table of tables,
+    // a few entries ahead (see walk_loading_ahead). A prefetch never faults,
+    // so an empty table's null block is harmless.
     void load_block() const noexcept {
         portable::prefetch(block_);
         portable::prefetch(reinterpret_cast<const char*>(block_) + 31);
@@ -323,49 +343,18 @@ class FlatTable {
         portable::prefetch(slots_of(block_) + home);
     }
 
-    // Calls f(entry) for every entry, in the order of a walk from begin():
-    // a group of control bytes at a time, where the iterator steps a slot
-    // at a time.
-    template <class F>
-    void for_each(F&& f) const {
-        using namespace flat_table_detail;
-        if (is_ordered()) {
-            for (const value_type& entry : tree()) {
-                f(entry);
-            }
-            return;
-        }
-        if (empty()) {
-            return;
-        }
-        // A group may read past the last slot's control byte, into the mirror
-        // or the filler after it, and is cut off there.
-        const Ctrl* ctrl = ctrl_of(block_);
-        const value_type* slots = slots_of(block_);
-        const std::size_t capacity = block_->capacity;
-        for (std::size_t base = 0; base < capacity; base += kGroupWidth) {
-            Mask full = Group(ctrl + base).match_full();
-            if (capacity - base < kGroupWidth) {
-                full &= window_mask(capacity - base);
-            }
-            for (; full != 0; full &= full - 1) {
-                f(slots[base + lowest_bit(full)]);
-            }
-        }
-    }
-
     iterator begin() noexcept {
         if (is_ordered()) {
             return iterator(tree().begin(), &tree());
         }
-        return empty() ? end() : at<iterator>(first_full());
+        return empty() ? end() : first<iterator>();
     }
     iterator end() noexcept { return iterator(); }
     const_iterator begin() const noexcept {
         if (is_ordered()) {
             return const_iterator(tree().begin(), &tree());
         }
-        return empty() ? end() : at<const_iterator>(first_full());
+        return empty() ? end() : first<const_iterator>();
     }
     const_iterator end() const noexcept { return const_iterator(); }
     const_iterator cbegin() const noexcept { return begin(); }
@@ -597,7 +586,7 @@ class FlatTable {
     static std::size_t block_bytes(std::size_t capacity) noexcept {
         using namespace flat_table_detail;
         return std::max(slot_offset(capacity) + capacity * sizeof(value_type),
-                        sizeof(Header) + kGroupWidth);
+                        sizeof(Header) + capacity + kGroupWidth - 1);
     }
 
     // Smallest capacity that holds `count` entries (count > 0), widened to
@@ -1004,21 +993,20 @@ class FlatTable {
         return copy;
     }
 
-    // The first entry's slot; the table must not be empty.
-    std::size_t first_full() const noexcept {
+    // An iterator to the first entry of a flat block.
+    template <class It>
+    It first() const noexcept {
         const Ctrl* ctrl = ctrl_of(block_);
-        std::size_t index = 0;
-        while (ctrl[index] < 0) {
-            ++index;
-        }
-        return index;
+        return It::first_from(ctrl, ctrl, slots_of(block_), ctrl + block_->capacity);
     }
 
-    // An iterator to the entry in slot `index`, which must be full.
+    // An iterator to the entry in slot `index`, which must be full; its
+    // first group is that slot alone.
     template <class It>
     It at(std::size_t index) const noexcept {
-        const Ctrl* ctrl = ctrl_of(block_);
-        return It(ctrl + index, slots_of(block_) + index, ctrl + block_->capacity);
+        const Ctrl* ctrl = ctrl_of(block_) + index;
+        value_type* entry = slots_of(block_) + index;
+        return It(entry, 1, ctrl, entry, ctrl + 1, ctrl_of(block_) + block_->capacity);
     }
 
     Header* block_ = nullptr;
