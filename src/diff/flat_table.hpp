@@ -961,9 +961,11 @@ class FlatTable {
         return to_ordered_with(std::move(added));
     }
 
-    // Same capacity and slot positions as `source`, hence the same walk order.
+    // Same mode, capacity, slot positions (tombstones too) and counts as
+    // `source`, even when it holds no entry: the copy walks as `source`
+    // would after any later operations.
     static Header* copy_of(Header* source) {
-        if (source == nullptr || source->size == 0) {
+        if (source == nullptr) {
             return nullptr;
         }
         if (source->capacity == 0) {
