@@ -15,12 +15,10 @@
 // allocation the allocator hands out anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
-// the key bytes alone and capacities from the sizes alone. To erase from the
-// walked table, erase by iterator and go on from the iterator it returns: in
-// the flat mode erasing moves no entry, in the ordered mode it may move those
-// sharing the erased entry's leaf, or rebuild the tree. Inserting into the
-// walked table may invalidate every iterator. clear() releases the block,
-// leaving the table as if newly made.
+// the key bytes alone and capacities from the sizes alone (a copy keeps its
+// original's). Inserting into or erasing from a table may invalidate every
+// iterator into it. clear() releases the block, leaving the table as if
+// newly made.
 //
 // Flooding: the hash's keys are public, so ids can be crafted whose home
 // positions pile up in one stretch, making every probe walk past all of them.
@@ -29,7 +27,7 @@
 // move the table for good (until clear()) into an ordered mode: a B+-tree
 // keyed by Less (for ids, byte order; see ordered_tree.hpp), O(log n) per
 // operation whoever chose the keys. Its walk order is key order, so it too
-// depends on the history alone. Lookups through a const table never switch it.
+// depends on the history alone.
 //
 // Rehashing copies const keys (entries are std::pair<const K, V>) and moves
 // values. Allocation failures and impossible sizes throw (std::bad_alloc,
@@ -139,8 +137,7 @@ struct ProbeResult {
 }  // namespace flat_table_detail
 
 // `Slots` says what a slot holds: key_type, value_type (the stored entry),
-// kKeysOnly (entries may not be modified through iterators), key(entry) and
-// same_value(a, b) (entries with equal keys compare equal).
+// kKeysOnly (entries may not be modified through iterators) and key(entry).
 template <class Slots, class Hash, class Eq, class Less,
           class Limits = flat_table_detail::FloodLimits>
 class FlatTable {
@@ -162,7 +159,6 @@ class FlatTable {
     using value_type = typename Slots::value_type;
     using size_type = std::size_t;
     using hasher = Hash;
-    using key_equal = Eq;
 
     static_assert(std::is_nothrow_move_constructible_v<value_type>,
                   "rehashing moves entries and must not fail halfway");
@@ -187,18 +183,6 @@ class FlatTable {
         using reference = Entry&;
 
         Iterator() noexcept = default;
-        // iterator -> const_iterator
-        template <class Other, class = std::enable_if_t<std::is_same_v<const Other, Entry> &&
-                                                        !std::is_same_v<Other, Entry>>>
-        Iterator(const Iterator<Other>& other) noexcept
-            : entry_(other.entry_),
-              full_(other.full_),
-              group_(other.group_),
-              group_entry_(other.group_entry_),
-              next_(other.next_),
-              ctrl_end_(other.ctrl_end_),
-              node_(other.node_),
-              tree_(other.tree_) {}
 
         reference operator*() const noexcept { return *entry_; }
         pointer operator->() const noexcept { return entry_; }
@@ -215,11 +199,6 @@ class FlatTable {
             }
             return *this;
         }
-        Iterator operator++(int) noexcept {
-            Iterator before = *this;
-            ++*this;
-            return before;
-        }
 
         friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
             return a.entry_ == b.entry_;
@@ -227,8 +206,6 @@ class FlatTable {
 
       private:
         friend class FlatTable;
-        template <class>
-        friend class Iterator;
 
         Iterator(Entry* entry, flat_table_detail::Mask full, const Ctrl* group, Entry* group_entry,
                  const Ctrl* next, const Ctrl* ctrl_end) noexcept
@@ -288,13 +265,7 @@ class FlatTable {
         : block_(copy_of(other.block_)), hash_(other.hash_), eq_(other.eq_) {}
     FlatTable(FlatTable&& other) noexcept
         : block_(std::exchange(other.block_, nullptr)), hash_(other.hash_), eq_(other.eq_) {}
-    FlatTable& operator=(const FlatTable& other) {
-        if (this != &other) {
-            FlatTable copy(other);
-            swap(copy);
-        }
-        return *this;
-    }
+    FlatTable& operator=(const FlatTable& other) = delete;
     FlatTable& operator=(FlatTable&& other) noexcept {
         if (this != &other) {
             release();
@@ -305,13 +276,6 @@ class FlatTable {
         return *this;
     }
     ~FlatTable() { release(); }
-
-    void swap(FlatTable& other) noexcept {
-        using std::swap;
-        swap(block_, other.block_);
-        swap(hash_, other.hash_);
-        swap(eq_, other.eq_);
-    }
 
     size_type size() const noexcept { return block_ != nullptr ? block_->size : 0; }
     bool empty() const noexcept { return size() == 0; }
@@ -357,11 +321,8 @@ class FlatTable {
         return empty() ? end() : first<const_iterator>();
     }
     const_iterator end() const noexcept { return const_iterator(); }
-    const_iterator cbegin() const noexcept { return begin(); }
-    const_iterator cend() const noexcept { return end(); }
 
-    // Lookups through a non-const table may move a flooded table into the
-    // ordered mode; through a const one they never change it.
+    // A lookup may move a flooded table into the ordered mode.
     iterator find(const key_type& key) {
         if (block_ == nullptr) {
             return end();
@@ -377,22 +338,7 @@ class FlatTable {
         }
         return iterator(tree().find(key), &tree());
     }
-    const_iterator find(const key_type& key) const noexcept {
-        if (block_ == nullptr) {
-            return end();
-        }
-        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
-        if (probe.outcome == Probed::kFound) {
-            return at<const_iterator>(probe.slot);
-        }
-        if (ordered(block_)) [[unlikely]] {
-            return const_iterator(tree().find(key), &tree());
-        }
-        return end();
-    }
     bool contains(const key_type& key) { return find(key) != end(); }
-    bool contains(const key_type& key) const noexcept { return find(key) != end(); }
-    size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
 
     size_type erase(const key_type& key) {
         // An empty table is common (deleted_nodes, for one) and needs no hash.
@@ -415,18 +361,6 @@ class FlatTable {
         }
         return erase_ordered(key);
     }
-    // Returns the entry after `position`; no other entry moves.
-    iterator erase(const_iterator position) noexcept {
-        if (position.tree_ != nullptr) {
-            --block_->size;
-            return iterator(tree().erase(position.node_), &tree());
-        }
-        const auto index = static_cast<std::size_t>(position.entry_ - slots_of(block_));
-        iterator next = at<iterator>(index);
-        ++next;
-        erase_at(index);
-        return next;
-    }
 
     // Drops every entry and the block; the table is flat again.
     void clear() noexcept { release(); }
@@ -438,20 +372,6 @@ class FlatTable {
             return;
         }
         rehash_into(capacity_for(count));
-    }
-
-    // Content equality, whatever the mode, layout or history of either table.
-    friend bool operator==(const FlatTable& a, const FlatTable& b) {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (const value_type& entry : a) {
-            const const_iterator found = b.find(Slots::key(entry));
-            if (found == b.end() || !Slots::same_value(entry, *found)) {
-                return false;
-            }
-        }
-        return true;
     }
 
   protected:

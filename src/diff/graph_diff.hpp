@@ -28,8 +28,6 @@ struct EdgeDiff {
     // source -> {targets}: the edge A->B is marked deleted exactly when A's
     // inner set holds B.
     HashMap<Id, HashSet<Id>> deleted;
-
-    friend bool operator==(const EdgeDiff&, const EdgeDiff&) = default;
 };
 
 template <class Id, class T, class W = float>
@@ -126,8 +124,6 @@ struct GraphDiff {
     std::size_t num_edges() const noexcept {
         return edges.new_or_updated.size() + edges.deleted.size();
     }
-
-    friend bool operator==(const GraphDiff&, const GraphDiff&) = default;
 };
 
 }  // namespace tavro

@@ -2,7 +2,7 @@
 // one place. The model uses:
 //   find, contains, end, try_emplace, insert_or_assign, operator[], insert,
 //   erase(key), size, empty, clear, reserve, begin/end iteration (map entries
-//   have .first / .second), copies and content equality.
+//   have .first / .second), and moves.
 // A table flooded by ids crafted against the hash turns into a tree in byte
 // order (see flat_table.hpp).
 // Flat tables keep a pending-edge map of a few entries in one small block and

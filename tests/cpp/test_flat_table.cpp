@@ -107,8 +107,6 @@ TEST(FlatTable, SmallTablesStayWithinTheMemoryBudget) {
         id.bytes[3] = n;
         const std::size_t before = edges.capacity();
         edges.insert_or_assign(id, 1.0f);
-        const auto copy = edges;
-        EXPECT_TRUE(copy == edges) << "a copy lost entries";
         reallocations += edges.capacity() != before ? 1 : 0;
     }
     EXPECT_LE(16 + edges.capacity() * (1 + sizeof(std::pair<const Uuid, float>)), 232u);
