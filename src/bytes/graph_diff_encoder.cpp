@@ -17,34 +17,26 @@ using namespace byte_layout;
 
 using NodeChanges = HashMap<Uuid, NodeUpdate>;
 
-// Calls visit(entry) for every node change in walk order until it returns
-// false, while a second walk kAhead entries on starts loading each node's
-// label and url: a text longer than a string's inline room sits in a block of
-// its own somewhere in the heap, a cache miss per node unless loaded ahead.
-// Returns whether every visit returned true.
+// Walks the node changes, loading each node's label and url ahead: a text
+// longer than a string's inline room sits in a block of its own.
 template <class Visit>
 bool walk_nodes(const NodeChanges& nodes, Visit visit) {
-    constexpr int kAhead = 8;
-    auto ahead = nodes.begin();
-    for (int i = 0; i < kAhead && ahead != nodes.end(); ++i) {
-        ++ahead;
-    }
-    for (const auto& entry : nodes) {
-        if (ahead != nodes.end()) {
-            const NodeUpdate& update = ahead->second;
-            if (update.label) {
-                portable::prefetch(update.label->data());
-            }
-            if (update.url) {
-                portable::prefetch(update.url->data());
-            }
-            ++ahead;
+    const auto load_texts = [](const auto& entry) {
+        if (entry.second.label) {
+            portable::prefetch(entry.second.label->data());
         }
-        if (!visit(entry)) {
-            return false;
+        if (entry.second.url) {
+            portable::prefetch(entry.second.url->data());
         }
-    }
-    return true;
+    };
+    return walk_loading_ahead<8>(nodes, load_texts, visit);
+}
+
+// Walks a section's sources, loading each one's table of targets ahead.
+template <class Targets, class Visit>
+bool walk_sources(const HashMap<Uuid, Targets>& sources, Visit visit) {
+    const auto load_targets = [](const auto& entry) { entry.second.load_block(); };
+    return walk_loading_ahead<16>(sources, load_targets, visit);
 }
 
 // Exact but for the node texts, each counted at its longest (see
@@ -56,14 +48,16 @@ CheckedLength length_bound(const Diff& diff) {
         length.add(NodeUpdateJson(entry.second, Float32Decimal{}).most());
     }
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
-    for (const auto& entry : diff.edges.new_or_updated) {
+    walk_sources(diff.edges.new_or_updated, [&](const auto& entry) {
         length.add(kSourceHeadSize);
         length.add_blocks(entry.second.size(), kWeightedTargetSize);
-    }
-    for (const auto& entry : diff.edges.deleted) {
+        return true;
+    });
+    walk_sources(diff.edges.deleted, [&](const auto& entry) {
         length.add(kSourceHeadSize);
         length.add_blocks(entry.second.size(), kIdSize);
-    }
+        return true;
+    });
     return length;
 }
 
@@ -122,7 +116,8 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
     if (!write_count(out, sources.size())) {
         return false;
     }
-    for (const auto& [source, targets] : sources) {
+    return walk_sources(sources, [&](const auto& entry) {
+        const auto& [source, targets] = entry;
         CheckedLength length(kSourceHeadSize);
         length.add_blocks(targets.size(), target_size);
         std::uint8_t* room = length.overflowed() ? nullptr : out.claim(length.total());
@@ -130,12 +125,12 @@ bool write_edge_section(ByteWriter& out, const HashMap<Uuid, Targets>& sources,
             return false;
         }
         room = put::count(put::id(room, source), targets.size());
-        targets.for_each([&](const auto& target) {
+        for (const auto& target : targets) {
             write_target(room, target);
             room += target_size;
-        });
-    }
-    return true;
+        }
+        return true;
+    });
 }
 
 bool write_pending_edges(ByteWriter& out, const HashMap<Uuid, HashMap<Uuid, Weight>>& edges) {

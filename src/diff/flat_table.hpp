@@ -15,12 +15,10 @@
 // allocation the allocator hands out anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
-// the key bytes alone and capacities from the sizes alone. To erase from the
-// walked table, erase by iterator and go on from the iterator it returns: in
-// the flat mode erasing moves no entry, in the ordered mode it may move those
-// sharing the erased entry's leaf, or rebuild the tree. Inserting into the
-// walked table may invalidate every iterator. clear() releases the block,
-// leaving the table as if newly made.
+// the key bytes alone and capacities from the sizes alone (a copy keeps its
+// original's). Inserting into or erasing from a table may invalidate every
+// iterator into it. clear() releases the block, leaving the table as if
+// newly made.
 //
 // Flooding: the hash's keys are public, so ids can be crafted whose home
 // positions pile up in one stretch, making every probe walk past all of them.
@@ -29,7 +27,7 @@
 // move the table for good (until clear()) into an ordered mode: a B+-tree
 // keyed by Less (for ids, byte order; see ordered_tree.hpp), O(log n) per
 // operation whoever chose the keys. Its walk order is key order, so it too
-// depends on the history alone. Lookups through a const table never switch it.
+// depends on the history alone.
 //
 // Rehashing copies const keys (entries are std::pair<const K, V>) and moves
 // values. Allocation failures and impossible sizes throw (std::bad_alloc,
@@ -58,19 +56,16 @@ namespace flat_table_detail {
 
 struct Header {
     std::uint32_t size;
-    // 0 marks the ordered mode: the block is then an OrderedBlock, whose
-    // long_probes_or_window (below) is 0. To a probe it looks like a
-    // one-group table with neither entries nor room, so lookups and inserts
-    // test the mode only when the probe finds neither the key nor a free slot.
+    // 0 marks the ordered mode: the block is then an OrderedBlock. To a
+    // probe it looks like a one-group table whose window holds no control
+    // byte: neither entries nor room, so lookups and inserts test the mode
+    // only when the probe finds neither the key nor a free slot.
     std::uint32_t capacity;
     // Empty slots that may still be filled before the table must rehash.
     std::uint32_t growth_left;
-    // More than one group: inserts that probed more than kLongWindows
-    // windows, less one per tombstone left by an erase, since this block was
-    // made. One group (no probe is long): the bits of its window that are
-    // control bytes, kept so that a lookup masks the window with one load
-    // (none for an ordered block).
-    std::uint32_t long_probes_or_window;
+    // Inserts that probed more than kLongWindows windows, less one per
+    // tombstone left by an erase, since this block was made.
+    std::uint32_t long_probes;
 };
 static_assert(sizeof(Header) == 16, "slots right after header and control bytes stay aligned");
 
@@ -94,22 +89,19 @@ constexpr std::size_t max_load(std::size_t capacity) noexcept {
 
 // A probe window may start at any slot, so the first 15 control bytes are
 // repeated after the last one. A table of one group has just its own: its
-// window is loaded from the first control byte and whatever follows it (the
-// block is never shorter than the header and one window), and the bytes past
-// the capacity are masked off.
+// window is loaded from the first control byte and whatever follows it (a
+// block is never shorter than a window loaded from its last control byte),
+// and the bytes past the capacity are masked off.
 constexpr std::size_t ctrl_bytes(std::size_t capacity) noexcept {
     return is_single_group(capacity) ? capacity : capacity + kGroupWidth - 1;
 }
 
-// The bytes of a one-group window that are control bytes.
-constexpr Mask window_mask(std::size_t capacity) noexcept {
-    return static_cast<Mask>((Mask{1} << capacity) - 1);
+// The first `count` bytes of a window (count <= 16): those of a one-group
+// table that are control bytes (none for an ordered block), or those of the
+// last group of a walk that are not the mirror.
+constexpr Mask window_mask(std::size_t count) noexcept {
+    return static_cast<Mask>((Mask{1} << count) - 1);
 }
-
-inline constexpr std::size_t kNotFound = static_cast<std::size_t>(-1);
-// Where a lookup that passed the probe bound ends. Both lie above every
-// slot, so a lookup found its key exactly when the result is below kFlooded.
-inline constexpr std::size_t kFlooded = kNotFound - 1;
 
 // When a table stops trusting the hash. Benign tables at 7/8 load peak at
 // 38-52 windows for 1e5-1e7 keys and probe past 16 windows on about 2e-4 of
@@ -131,23 +123,28 @@ struct FloodLimits {
 // free slot on its path), or placing a key known to be absent.
 enum class ProbeFor { kFind, kInsert, kPlace };
 
+// How a probe ends: the key is in `slot`; it is absent and `slot` is the
+// first free slot on its path (inserts and placing); it is absent and no
+// slot on its path is free (or the probe did not look for one); or the table
+// no longer trusts the hash (see FloodLimits).
+enum class Probed { kFound, kFree, kAbsent, kFlooded };
+
 struct ProbeResult {
+    Probed outcome;
     std::size_t slot;
-    bool found;
-    std::uint32_t windows;
 };
 
 }  // namespace flat_table_detail
 
 // `Slots` says what a slot holds: key_type, value_type (the stored entry),
-// kKeysOnly (entries may not be modified through iterators), key(entry) and
-// same_value(a, b) (entries with equal keys compare equal).
+// kKeysOnly (entries may not be modified through iterators) and key(entry).
 template <class Slots, class Hash, class Eq, class Less,
           class Limits = flat_table_detail::FloodLimits>
 class FlatTable {
     using Header = flat_table_detail::Header;
     using Ctrl = flat_table_detail::Ctrl;
     using ProbeFor = flat_table_detail::ProbeFor;
+    using Probed = flat_table_detail::Probed;
     using ProbeResult = flat_table_detail::ProbeResult;
     using Tree = OrderedTree<Slots, Less, Limits::kTreeNodeBytes>;
 
@@ -162,7 +159,6 @@ class FlatTable {
     using value_type = typename Slots::value_type;
     using size_type = std::size_t;
     using hasher = Hash;
-    using key_equal = Eq;
 
     static_assert(std::is_nothrow_move_constructible_v<value_type>,
                   "rehashing moves entries and must not fail halfway");
@@ -171,6 +167,9 @@ class FlatTable {
     static_assert(alignof(value_type) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__);
     static_assert(sizeof(value_type) <= (std::size_t{1} << 24), "block sizes must not overflow");
 
+    // A walk takes the control bytes a group at a time: `full_` holds the
+    // full slots of the group at `group_` not yet passed (the current entry
+    // is the lowest), and `next_` is where the next group starts.
     template <class Entry>
     class Iterator {
         using Node = std::conditional_t<std::is_const_v<Entry>, typename Tree::const_iterator,
@@ -184,38 +183,21 @@ class FlatTable {
         using reference = Entry&;
 
         Iterator() noexcept = default;
-        // iterator -> const_iterator
-        template <class Other, class = std::enable_if_t<std::is_same_v<const Other, Entry> &&
-                                                        !std::is_same_v<Other, Entry>>>
-        Iterator(const Iterator<Other>& other) noexcept
-            : ctrl_(other.ctrl_),
-              entry_(other.entry_),
-              ctrl_end_(other.ctrl_end_),
-              node_(other.node_),
-              tree_(other.tree_) {}
 
         reference operator*() const noexcept { return *entry_; }
         pointer operator->() const noexcept { return entry_; }
 
         Iterator& operator++() noexcept {
-            if (tree_ != nullptr) [[unlikely]] {
+            // In the ordered mode full_ stays 0.
+            full_ &= full_ - 1;
+            if (full_ != 0) [[likely]] {
+                entry_ = group_entry_ + flat_table_detail::lowest_bit(full_);
+            } else if (tree_ != nullptr) [[unlikely]] {
                 *this = Iterator(++node_, tree_);
-                return *this;
-            }
-            do {
-                ++ctrl_;
-                ++entry_;
-                load_ahead();
-            } while (ctrl_ != ctrl_end_ && *ctrl_ < 0);
-            if (ctrl_ == ctrl_end_) {
-                *this = Iterator();
+            } else {
+                *this = first_from(next_, group_, group_entry_, ctrl_end_);
             }
             return *this;
-        }
-        Iterator operator++(int) noexcept {
-            Iterator before = *this;
-            ++*this;
-            return before;
         }
 
         friend bool operator==(const Iterator& a, const Iterator& b) noexcept {
@@ -224,11 +206,15 @@ class FlatTable {
 
       private:
         friend class FlatTable;
-        template <class>
-        friend class Iterator;
 
-        Iterator(const Ctrl* ctrl, Entry* entry, const Ctrl* ctrl_end) noexcept
-            : ctrl_(ctrl), entry_(entry), ctrl_end_(ctrl_end) {}
+        Iterator(Entry* entry, flat_table_detail::Mask full, const Ctrl* group, Entry* group_entry,
+                 const Ctrl* next, const Ctrl* ctrl_end) noexcept
+            : entry_(entry),
+              full_(full),
+              group_(group),
+              group_entry_(group_entry),
+              next_(next),
+              ctrl_end_(ctrl_end) {}
         Iterator(Node node, const Tree* tree) noexcept {
             if (node != tree->end()) {
                 entry_ = &*node;
@@ -237,22 +223,32 @@ class FlatTable {
             }
         }
 
-        // A walk over a table of tables visits blocks in no order the
-        // hardware can guess, and each inner lookup or walk first misses on
-        // its block: start loading the block of the entry kAhead slots on,
-        // so that several misses are in flight at once (16 slots on did best
-        // of 8 to 64 in delete_node over 100k sources).
-        void load_ahead() const noexcept {
-            if constexpr (requires(Entry& entry) { entry.second.load_block(); }) {
-                constexpr std::ptrdiff_t kAhead = 16;
-                if (ctrl_end_ - ctrl_ > kAhead && ctrl_[kAhead] >= 0) {
-                    entry_[kAhead].second.load_block();
+        // The first entry from the group at `group` on, else the end. `ctrl`
+        // is any control byte and `entry` its slot. The last group stops at
+        // `ctrl_end`, before the mirror or the filler after it.
+        static Iterator first_from(const Ctrl* group, const Ctrl* ctrl, Entry* entry,
+                                   const Ctrl* ctrl_end) noexcept {
+            using namespace flat_table_detail;
+            for (; group < ctrl_end; group += kGroupWidth) {
+                Mask full = Group(group).match_full();
+                if (ctrl_end - group < static_cast<std::ptrdiff_t>(kGroupWidth)) {
+                    full &= window_mask(static_cast<std::size_t>(ctrl_end - group));
+                }
+                if (full != 0) {
+                    Entry* group_entry = entry + (group - ctrl);
+                    return Iterator(group_entry + lowest_bit(full), full, group, group_entry,
+                                    group + kGroupWidth, ctrl_end);
                 }
             }
+            return Iterator();
         }
 
-        const Ctrl* ctrl_ = nullptr;
         Entry* entry_ = nullptr;
+        // Flat mode only.
+        flat_table_detail::Mask full_ = 0;
+        const Ctrl* group_ = nullptr;
+        Entry* group_entry_ = nullptr;
+        const Ctrl* next_ = nullptr;
         const Ctrl* ctrl_end_ = nullptr;
         // Ordered mode only.
         Node node_{};
@@ -269,13 +265,7 @@ class FlatTable {
         : block_(copy_of(other.block_)), hash_(other.hash_), eq_(other.eq_) {}
     FlatTable(FlatTable&& other) noexcept
         : block_(std::exchange(other.block_, nullptr)), hash_(other.hash_), eq_(other.eq_) {}
-    FlatTable& operator=(const FlatTable& other) {
-        if (this != &other) {
-            FlatTable copy(other);
-            swap(copy);
-        }
-        return *this;
-    }
+    FlatTable& operator=(const FlatTable& other) = delete;
     FlatTable& operator=(FlatTable&& other) noexcept {
         if (this != &other) {
             release();
@@ -287,13 +277,6 @@ class FlatTable {
     }
     ~FlatTable() { release(); }
 
-    void swap(FlatTable& other) noexcept {
-        using std::swap;
-        swap(block_, other.block_);
-        swap(hash_, other.hash_);
-        swap(eq_, other.eq_);
-    }
-
     size_type size() const noexcept { return block_ != nullptr ? block_->size : 0; }
     bool empty() const noexcept { return size() == 0; }
     // Slots in the current block (0 when the table owns none, or is ordered).
@@ -302,8 +285,9 @@ class FlatTable {
 
     // Starts loading the header and the first group of control bytes (all
     // that a lookup in a one-group table reads before the slot it matches),
-    // which may straddle two cache lines; see Iterator::load_ahead. A
-    // prefetch never faults, so an empty table's null block is harmless.
+    // which may straddle two cache lines: for a walk over a table of tables,
+    // a few entries ahead (see walk_loading_ahead). A prefetch never faults,
+    // so an empty table's null block is harmless.
     void load_block() const noexcept {
         portable::prefetch(block_);
         portable::prefetch(reinterpret_cast<const char*>(block_) + 31);
@@ -323,88 +307,38 @@ class FlatTable {
         portable::prefetch(slots_of(block_) + home);
     }
 
-    // Calls f(entry) for every entry, in the order of a walk from begin():
-    // a group of control bytes at a time, where the iterator steps a slot
-    // at a time.
-    template <class F>
-    void for_each(F&& f) const {
-        using namespace flat_table_detail;
-        if (is_ordered()) {
-            for (const value_type& entry : tree()) {
-                f(entry);
-            }
-            return;
-        }
-        if (empty()) {
-            return;
-        }
-        // A group may read past the last slot's control byte, into the mirror
-        // or the filler after it, and is cut off there.
-        const Ctrl* ctrl = ctrl_of(block_);
-        const value_type* slots = slots_of(block_);
-        const std::size_t capacity = block_->capacity;
-        for (std::size_t base = 0; base < capacity; base += kGroupWidth) {
-            Mask full = Group(ctrl + base).match_full();
-            if (capacity - base < kGroupWidth) {
-                full &= window_mask(capacity - base);
-            }
-            for (; full != 0; full &= full - 1) {
-                f(slots[base + lowest_bit(full)]);
-            }
-        }
-    }
-
     iterator begin() noexcept {
         if (is_ordered()) {
             return iterator(tree().begin(), &tree());
         }
-        return empty() ? end() : at<iterator>(first_full());
+        return empty() ? end() : first<iterator>();
     }
     iterator end() noexcept { return iterator(); }
     const_iterator begin() const noexcept {
         if (is_ordered()) {
             return const_iterator(tree().begin(), &tree());
         }
-        return empty() ? end() : at<const_iterator>(first_full());
+        return empty() ? end() : first<const_iterator>();
     }
     const_iterator end() const noexcept { return const_iterator(); }
-    const_iterator cbegin() const noexcept { return begin(); }
-    const_iterator cend() const noexcept { return end(); }
 
-    // Lookups through a non-const table may move a flooded table into the
-    // ordered mode; through a const one they never change it.
+    // A lookup may move a flooded table into the ordered mode.
     iterator find(const key_type& key) {
         if (block_ == nullptr) {
             return end();
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            return at<iterator>(slot);
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
+        if (probe.outcome == Probed::kFound) {
+            return at<iterator>(probe.slot);
         }
-        if (!ordered(block_)) [[likely]] {
-            if (slot == flat_table_detail::kNotFound) [[likely]] {
-                return end();
-            }
+        if (probe.outcome == Probed::kFlooded) [[unlikely]] {
             to_ordered();
+        } else if (!ordered(block_)) [[likely]] {
+            return end();
         }
         return iterator(tree().find(key), &tree());
     }
-    const_iterator find(const key_type& key) const noexcept {
-        if (block_ == nullptr) {
-            return end();
-        }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            return at<const_iterator>(slot);
-        }
-        if (ordered(block_)) [[unlikely]] {
-            return const_iterator(tree().find(key), &tree());
-        }
-        return end();
-    }
     bool contains(const key_type& key) { return find(key) != end(); }
-    bool contains(const key_type& key) const noexcept { return find(key) != end(); }
-    size_type count(const key_type& key) const noexcept { return contains(key) ? 1 : 0; }
 
     size_type erase(const key_type& key) {
         // An empty table is common (deleted_nodes, for one) and needs no hash.
@@ -417,27 +351,15 @@ class FlatTable {
         if (block_ == nullptr) {
             return 0;
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash).slot;
-        if (slot < flat_table_detail::kFlooded) {
-            erase_at(slot);
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash);
+        if (probe.outcome == Probed::kFound) {
+            erase_at(probe.slot);
             return 1;
         }
-        if (slot == flat_table_detail::kNotFound && !ordered(block_)) [[likely]] {
+        if (probe.outcome == Probed::kAbsent && !ordered(block_)) [[likely]] {
             return 0;
         }
         return erase_ordered(key);
-    }
-    // Returns the entry after `position`; no other entry moves.
-    iterator erase(const_iterator position) noexcept {
-        if (position.tree_ != nullptr) {
-            --block_->size;
-            return iterator(tree().erase(position.node_), &tree());
-        }
-        const auto index = static_cast<std::size_t>(position.entry_ - slots_of(block_));
-        iterator next = at<iterator>(index);
-        ++next;
-        erase_at(index);
-        return next;
     }
 
     // Drops every entry and the block; the table is flat again.
@@ -452,43 +374,28 @@ class FlatTable {
         rehash_into(capacity_for(count));
     }
 
-    // Content equality, whatever the mode, layout or history of either table.
-    friend bool operator==(const FlatTable& a, const FlatTable& b) {
-        if (a.size() != b.size()) {
-            return false;
-        }
-        for (const value_type& entry : a) {
-            const const_iterator found = b.find(Slots::key(entry));
-            if (found == b.end() || !Slots::same_value(entry, *found)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
   protected:
-    // Inserts an entry built from `args` unless `key` is present; `args` may
-    // refer to entries of this table (the new entry is built before any
-    // existing one moves).
+    // Inserts an entry built from `args` unless `key` is present; `key` and
+    // `args` may refer to entries of this table (the new entry is built before
+    // any existing one moves).
     template <class... Args>
     std::pair<iterator, bool> emplace_with_key(const key_type& key, Args&&... args) {
         const std::uint64_t hash = hash_of(key);
         if (block_ != nullptr) {
             const ProbeResult probe = probe_for<ProbeFor::kInsert>(block_, key, hash);
-            if (probe.windows > Limits::kLongWindows && is_flooded(block_, probe)) [[unlikely]] {
-                to_ordered();
-                return emplace_ordered(key, std::forward<Args>(args)...);
-            }
-            if (probe.found) {
+            if (probe.outcome == Probed::kFound) {
                 return {at<iterator>(probe.slot), false};
             }
-            if (probe.slot != flat_table_detail::kNotFound &&
+            if (probe.outcome == Probed::kFree &&
                 (block_->growth_left > 0 ||
                  ctrl_of(block_)[probe.slot] == flat_table_detail::kDeleted)) {
                 ::new (static_cast<void*>(slots_of(block_) + probe.slot))
                     value_type(std::forward<Args>(args)...);
                 occupy(block_, probe.slot, flat_table_detail::h2_of(hash));
                 return {at<iterator>(probe.slot), true};
+            }
+            if (probe.outcome == Probed::kFlooded) [[unlikely]] {
+                return emplace_flooded(key, hash, std::forward<Args>(args)...);
             }
             if (ordered(block_)) [[unlikely]] {
                 return emplace_ordered(key, std::forward<Args>(args)...);
@@ -524,13 +431,25 @@ class FlatTable {
         return {iterator(position, &tree()), inserted};
     }
 
-    // Counts a long insert probe; true when the block is flooded: this probe
-    // went past the bound, or long probes are far more frequent than benign.
-    static bool is_flooded(Header* block, const ProbeResult& probe) noexcept {
-        ++block->long_probes_or_window;
-        return probe.windows > Limits::kMaxWindows ||
-               block->long_probes_or_window >
-                   Limits::kLongAllowance + block->size / Limits::kLongShare;
+    // How a probe that passed `windows` windows ends, given where it stopped.
+    // A lookup is flooded when it gave up past kMaxWindows without finding
+    // the key; an insert's long probe is counted, and it is flooded when it
+    // went past the bound or long probes are far more frequent than benign
+    // (even if it found the key).
+    template <ProbeFor kMode>
+    static ProbeResult ended(Header* block, ProbeResult result, std::uint32_t windows) noexcept {
+        if (windows <= Limits::kLongWindows) [[likely]] {
+            return result;
+        }
+        bool flooded = windows > Limits::kMaxWindows;
+        if constexpr (kMode == ProbeFor::kFind) {
+            flooded = flooded && result.outcome == Probed::kAbsent;
+        } else {
+            ++block->long_probes;
+            flooded = flooded || block->long_probes >
+                                     Limits::kLongAllowance + block->size / Limits::kLongShare;
+        }
+        return flooded ? ProbeResult{Probed::kFlooded, 0} : result;
     }
 
     // Moves every entry of the flat block into a new ordered block, built in
@@ -587,7 +506,7 @@ class FlatTable {
     static std::size_t block_bytes(std::size_t capacity) noexcept {
         using namespace flat_table_detail;
         return std::max(slot_offset(capacity) + capacity * sizeof(value_type),
-                        sizeof(Header) + kGroupWidth);
+                        sizeof(Header) + capacity + kGroupWidth - 1);
     }
 
     // Smallest capacity that holds `count` entries (count > 0), widened to
@@ -642,9 +561,9 @@ class FlatTable {
 
     static Header* allocate(std::size_t capacity) {
         using namespace flat_table_detail;
-        Header* block = ::new (::operator new(block_bytes(capacity))) Header{
-            0, static_cast<std::uint32_t>(capacity), static_cast<std::uint32_t>(max_load(capacity)),
-            is_single_group(capacity) ? window_mask(capacity) : 0};
+        Header* block = ::new (::operator new(block_bytes(capacity)))
+            Header{0, static_cast<std::uint32_t>(capacity),
+                   static_cast<std::uint32_t>(max_load(capacity)), 0};
         Ctrl* ctrl = ctrl_of(block);
         std::memset(ctrl, kEmpty, capacity);
         if (is_single_group(capacity)) {
@@ -710,10 +629,9 @@ class FlatTable {
 
     // The one probe loop. From the key's home position, window by window
     // (wrapping), until a window holds an empty slot (there always is one) or
-    // the probe passes kMaxWindows; a table of one group is one window.
-    //   kFind: the key's slot, else kNotFound (kFlooded past the bound).
-    //   kInsert: the key's slot, else the first free slot on its path.
-    //   kPlace: the first free slot on the path (the key is known absent).
+    // the probe passes kMaxWindows; a table of one group is one window. It
+    // looks for the key (kFind, kInsert) and for the first free slot on the
+    // path (kInsert, kPlace; placing stops there).
     template <ProbeFor kMode>
     ProbeResult probe_for(Header* block, const key_type& key, std::uint64_t hash) const noexcept {
         using namespace flat_table_detail;
@@ -725,19 +643,20 @@ class FlatTable {
             // The whole table is one window: no probe sequence, no bound. (An
             // ordered block comes here too, and finds nothing: see Header.)
             const Group group(ctrl);
-            const Mask window = block->long_probes_or_window;
+            const Mask window = window_mask(capacity);
             if constexpr (kMode != ProbeFor::kPlace) {
                 for (Mask match = group.match(h2) & window; match != 0; match &= match - 1) {
                     if (eq_(Slots::key(slots[lowest_bit(match)]), key)) {
-                        return {lowest_bit(match), true, 1};
+                        return {Probed::kFound, lowest_bit(match)};
                     }
                 }
             }
-            if constexpr (kMode == ProbeFor::kFind) {
-                return {kNotFound, false, 1};
+            if constexpr (kMode != ProbeFor::kFind) {
+                if (const Mask free = group.match_free() & window; free != 0) {
+                    return {Probed::kFree, lowest_bit(free)};
+                }
             }
-            const Mask free = group.match_free() & window;
-            return {free != 0 ? lowest_bit(free) : kNotFound, false, 1};
+            return {Probed::kAbsent, 0};
         }
         std::size_t window = home_of(hash, capacity);
         if constexpr (kMode != ProbeFor::kPlace) {
@@ -746,14 +665,14 @@ class FlatTable {
             // the control bytes overlaps two misses that would run in turn.
             portable::prefetch(&slots[window]);
         }
-        std::size_t first_free = kNotFound;
+        ProbeResult result{Probed::kAbsent, 0};
         for (std::uint32_t windows = 1;; ++windows) {
             if constexpr (kMode == ProbeFor::kPlace) {
                 // A fresh block being filled: test the first slot by itself,
                 // since a 16-byte load over a control byte just written
                 // waits for that store.
                 if (ctrl[window] == kEmpty) {
-                    return {window, false, windows};
+                    return ended<kMode>(block, {Probed::kFree, window}, windows);
                 }
             }
             const Group group(ctrl + window);
@@ -762,29 +681,23 @@ class FlatTable {
                     std::size_t index = window + lowest_bit(match);
                     index -= index >= capacity ? capacity : 0;
                     if (eq_(Slots::key(slots[index]), key)) {
-                        return {index, true, windows};
+                        return ended<kMode>(block, {Probed::kFound, index}, windows);
                     }
                 }
             }
             if constexpr (kMode != ProbeFor::kFind) {
-                if (first_free == kNotFound) {
+                if (result.outcome == Probed::kAbsent) {
                     if (const Mask free = group.match_free(); free != 0) {
-                        first_free = window + lowest_bit(free);
-                        first_free -= first_free >= capacity ? capacity : 0;
+                        result = {Probed::kFree, window + lowest_bit(free)};
+                        result.slot -= result.slot >= capacity ? capacity : 0;
                         if constexpr (kMode == ProbeFor::kPlace) {
-                            return {first_free, false, windows};
+                            return ended<kMode>(block, result, windows);
                         }
                     }
                 }
             }
-            if (group.match_empty() != 0) {
-                if constexpr (kMode == ProbeFor::kFind) {
-                    return {windows > Limits::kMaxWindows ? kFlooded : kNotFound, false, windows};
-                }
-                return {first_free, false, windows};
-            }
-            if (windows > Limits::kMaxWindows) [[unlikely]] {
-                return {kMode == ProbeFor::kFind ? kFlooded : first_free, false, windows};
+            if (group.match_empty() != 0 || windows > Limits::kMaxWindows) {
+                return ended<kMode>(block, result, windows);
             }
             window += kGroupWidth;
             window -= window >= capacity ? capacity : 0;
@@ -821,8 +734,8 @@ class FlatTable {
             set_ctrl(block_, index, kDeleted);
             // Churn at a steady size keeps probing past tombstones; it is not
             // an attack, so each tombstone forgives one long probe.
-            if (block_->long_probes_or_window != 0) {
-                --block_->long_probes_or_window;
+            if (block_->long_probes != 0) {
+                --block_->long_probes;
             }
         }
     }
@@ -831,8 +744,9 @@ class FlatTable {
     // them). Within one group positions do not depend on the hash, so
     // entries keep their slots and nothing is rehashed. If the entries flood
     // `to`, every entry moved so far goes back (all but the one at `added`,
-    // the new entry that has no slot in `from`) and the result is false.
-    bool move_entries(Header* from, Header* to, std::size_t added) const noexcept {
+    // the new entry that has no slot in `from`, if any) and the result is
+    // false.
+    bool move_entries(Header* from, Header* to, std::size_t added = SIZE_MAX) const noexcept {
         // A reserve may also rebuild a larger or tombstone-laden block into a
         // smaller one-group block: slots are kept only when they all fit.
         const bool keep_slots =
@@ -850,7 +764,7 @@ class FlatTable {
                 const key_type& key = Slots::key(source[i]);
                 const std::uint64_t hash = hash_of(key);
                 const ProbeResult probe = probe_for<ProbeFor::kPlace>(to, key, hash);
-                if (probe.windows > Limits::kLongWindows && is_flooded(to, probe)) [[unlikely]] {
+                if (probe.outcome == Probed::kFlooded) [[unlikely]] {
                     move_back(to, from, added);
                     return false;
                 }
@@ -886,7 +800,7 @@ class FlatTable {
     void rehash_into(std::size_t capacity) {
         Header* fresh = allocate(capacity);
         if (block_ != nullptr) {
-            if (!move_entries(block_, fresh, flat_table_detail::kNotFound)) {
+            if (!move_entries(block_, fresh)) {
                 deallocate(fresh);
                 to_ordered();
                 return;
@@ -927,6 +841,30 @@ class FlatTable {
         return {at<iterator>(slot), true};
     }
 
+    // An insert found the table flooded. The switch moves every entry and
+    // frees the flat block, so the key is looked up and the new entry built
+    // first. (A flat table holds no key past kMaxWindows, so the lookup is
+    // complete.)
+    template <class... Args>
+    [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> emplace_flooded(const key_type& key,
+                                                                           std::uint64_t hash,
+                                                                           Args&&... args) {
+        if (probe_for<ProbeFor::kFind>(block_, key, hash).outcome == Probed::kFound) {
+            const key_type present = key;
+            to_ordered();
+            return {iterator(tree().find(present), &tree()), false};
+        }
+        value_type added(std::forward<Args>(args)...);
+        return to_ordered_with(std::move(added));
+    }
+
+    // Switches to the ordered mode and inserts `added`, an entry built
+    // outside the flat block whose key is absent.
+    std::pair<iterator, bool> to_ordered_with(value_type&& added) {
+        to_ordered();
+        return emplace_ordered(Slots::key(added), std::move(added));
+    }
+
     // The table switches while growing: `fresh` holds only the new entry (at
     // `slot`), which goes into the ordered table; `fresh` is then freed.
     [[gnu::noinline, gnu::cold]] std::pair<iterator, bool> to_ordered_with(Header* fresh,
@@ -940,13 +878,14 @@ class FlatTable {
                 deallocate(fresh);
             }
         } free_on_exit{added, fresh};
-        to_ordered();
-        return emplace_ordered(Slots::key(added), std::move(added));
+        return to_ordered_with(std::move(added));
     }
 
-    // Same capacity and slot positions as `source`, hence the same walk order.
+    // Same mode, capacity, slot positions (tombstones too) and counts as
+    // `source`, even when it holds no entry: the copy walks as `source`
+    // would after any later operations.
     static Header* copy_of(Header* source) {
-        if (source == nullptr || source->size == 0) {
+        if (source == nullptr) {
             return nullptr;
         }
         if (source->capacity == 0) {
@@ -972,25 +911,24 @@ class FlatTable {
         }
         copy->size = source->size;
         copy->growth_left = source->growth_left;
-        copy->long_probes_or_window = source->long_probes_or_window;
+        copy->long_probes = source->long_probes;
         return copy;
     }
 
-    // The first entry's slot; the table must not be empty.
-    std::size_t first_full() const noexcept {
+    // An iterator to the first entry of a flat block.
+    template <class It>
+    It first() const noexcept {
         const Ctrl* ctrl = ctrl_of(block_);
-        std::size_t index = 0;
-        while (ctrl[index] < 0) {
-            ++index;
-        }
-        return index;
+        return It::first_from(ctrl, ctrl, slots_of(block_), ctrl + block_->capacity);
     }
 
-    // An iterator to the entry in slot `index`, which must be full.
+    // An iterator to the entry in slot `index`, which must be full; its
+    // first group is that slot alone.
     template <class It>
     It at(std::size_t index) const noexcept {
-        const Ctrl* ctrl = ctrl_of(block_);
-        return It(ctrl + index, slots_of(block_) + index, ctrl + block_->capacity);
+        const Ctrl* ctrl = ctrl_of(block_) + index;
+        value_type* entry = slots_of(block_) + index;
+        return It(entry, 1, ctrl, entry, ctrl + 1, ctrl_of(block_) + block_->capacity);
     }
 
     Header* block_ = nullptr;

@@ -20,9 +20,6 @@ struct MapSlots {
     using value_type = std::pair<const K, V>;
     static constexpr bool kKeysOnly = false;
     static const K& key(const value_type& entry) noexcept { return entry.first; }
-    static bool same_value(const value_type& a, const value_type& b) {
-        return a.second == b.second;
-    }
 };
 
 template <class K>
@@ -31,7 +28,6 @@ struct SetSlots {
     using value_type = K;
     static constexpr bool kKeysOnly = true;
     static const K& key(const value_type& entry) noexcept { return entry; }
-    static bool same_value(const value_type&, const value_type&) noexcept { return true; }
 };
 
 }  // namespace flat_table_detail
@@ -44,7 +40,6 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Le
     using Base = FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Less, Limits>;
 
   public:
-    using mapped_type = V;
     using Base::Base;
     using typename Base::iterator;
     using typename Base::value_type;
@@ -54,18 +49,6 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Le
     std::pair<iterator, bool> try_emplace(const K& key, Args&&... args) {
         return this->emplace_with_key(key, std::piecewise_construct, std::forward_as_tuple(key),
                                       std::forward_as_tuple(std::forward<Args>(args)...));
-    }
-
-    template <class... Args>
-    std::pair<iterator, bool> emplace(const K& key, Args&&... args) {
-        return try_emplace(key, std::forward<Args>(args)...);
-    }
-
-    std::pair<iterator, bool> insert(const value_type& entry) {
-        return try_emplace(entry.first, entry.second);
-    }
-    std::pair<iterator, bool> insert(value_type&& entry) {
-        return try_emplace(entry.first, std::move(entry.second));
     }
 
     template <class M>
@@ -91,7 +74,6 @@ class FlatSet : public FlatTable<flat_table_detail::SetSlots<K>, Hash, Eq, Less,
     using typename Base::iterator;
 
     std::pair<iterator, bool> insert(const K& key) { return this->emplace_with_key(key, key); }
-    std::pair<iterator, bool> emplace(const K& key) { return insert(key); }
 };
 
 }  // namespace tavro

@@ -28,8 +28,6 @@ struct EdgeDiff {
     // source -> {targets}: the edge A->B is marked deleted exactly when A's
     // inner set holds B.
     HashMap<Id, HashSet<Id>> deleted;
-
-    friend bool operator==(const EdgeDiff&, const EdgeDiff&) = default;
 };
 
 template <class Id, class T, class W = float>
@@ -61,13 +59,19 @@ struct GraphDiff {
         new_or_updated_nodes.erase(id);
         edges.new_or_updated.erase(id);
         // No index from targets to sources: every source is scanned. An inner
-        // map emptied here stays in place under its source.
+        // map emptied here stays in place under its source. (Loading inner
+        // tables 16 sources ahead did best of 8 to 64 over 100k sources.) The
+        // hash is captured by value, so what the probe derives from it stays
+        // out of the loop.
         const std::uint64_t hash = typename HashMap<Id, W>::hasher()(id);
-        for (auto& [source, targets] : edges.new_or_updated) {
-            if (targets.erase(id, hash) != 0) {
-                edges.deleted[source].insert(id);
-            }
-        }
+        walk_loading_ahead<16>(
+            edges.new_or_updated, [](const auto& entry) { entry.second.load_block(); },
+            [&, hash](auto& entry) {
+                if (entry.second.erase(id, hash) != 0) {
+                    edges.deleted[entry.first].insert(id);
+                }
+                return true;
+            });
         deleted_nodes.insert(id);
     }
 
@@ -120,8 +124,6 @@ struct GraphDiff {
     std::size_t num_edges() const noexcept {
         return edges.new_or_updated.size() + edges.deleted.size();
     }
-
-    friend bool operator==(const GraphDiff&, const GraphDiff&) = default;
 };
 
 }  // namespace tavro

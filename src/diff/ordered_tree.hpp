@@ -18,9 +18,9 @@
 // average while only inserts happen, a quarter full after any erase. A
 // rebuild that cannot get memory is skipped and tried again at the next erase.
 //
-// Iterators are (leaf, index): inserting invalidates them, erasing keeps
-// valid only the one erase returns. Only allocation and the entries' own
-// constructors throw, and then the tree is as it was.
+// Iterators are (leaf, index): inserting or erasing invalidates them. Only
+// allocation and the entries' own constructors throw, and then the tree is
+// as it was.
 #pragma once
 
 #include <algorithm>
@@ -185,18 +185,9 @@ class OrderedTree {
         if (found == end()) {
             return 0;
         }
-        erase(found);
+        remove_at(found.leaf_, found.index_);
+        rebuild_if_sparse();
         return 1;
-    }
-
-    // Returns the entry after `position`.
-    iterator erase(const_iterator position) noexcept {
-        const key_type key = Slots::key(*position);
-        remove_at(position.leaf_, position.index_);
-        if (rebuild_if_sparse()) {
-            return lower_bound(key);
-        }
-        return iterator::first_from(position.leaf_, position.index_);
     }
 
     // Fills the empty tree with `count` entries in key order, each built from
@@ -476,10 +467,10 @@ class OrderedTree {
     }
 
     // After an erase: rebuilds the tree packed once its leaves outnumber
-    // those of a tree a quarter full. True if it did (entries moved).
-    bool rebuild_if_sparse() noexcept {
+    // those of a tree a quarter full.
+    void rebuild_if_sparse() noexcept {
         if (leaves_ * kLeafWidth <= 4 * size_ + kLeafWidth) {
-            return false;
+            return;
         }
         OrderedTree packed;
         packed.less_ = less_;
@@ -487,10 +478,9 @@ class OrderedTree {
             packed.build(size_,
                          [it = begin()]() mutable -> value_type&& { return std::move(*it++); });
         } catch (const std::bad_alloc&) {
-            return false;
+            return;
         }
         swap(packed);
-        return true;
     }
 
     void* root_ = nullptr;
