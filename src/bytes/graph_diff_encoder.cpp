@@ -1,7 +1,7 @@
 // Writing a diff: one pass that bounds the length without formatting
 // anything, then one buffer of that length filled section by section, the
 // JSON texts written in place, and trimmed by the caller to what was written.
-#include <vector>
+#include <optional>
 
 #include "bytes/byte_layout.hpp"
 #include "bytes/byte_writer.hpp"
@@ -152,36 +152,24 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 
 }  // namespace
 
-Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
+std::optional<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
     const CheckedLength length = length_bound(diff);
     if (length.overflowed()) {
-        return Error{ErrorKind::too_large};
+        return std::nullopt;
     }
     return GraphDiffEncoder(diff, length.total());
 }
 
-Result<std::size_t> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
+std::optional<std::size_t> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
     ByteWriter out(dest, bound_);
     const bool written = write_node_changes(out, diff_->new_or_updated_nodes) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);
     if (!written) {
-        return Error{ErrorKind::changed};
+        return std::nullopt;
     }
     return out.written();
-}
-
-Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
-    TAVRO_TRY_ASSIGN(const GraphDiffEncoder encoder, GraphDiffEncoder::prepare(diff));
-    std::vector<std::uint8_t> bytes;
-    if (encoder.bound() > bytes.max_size()) {
-        return Error{ErrorKind::too_large};
-    }
-    bytes.resize(encoder.bound());
-    TAVRO_TRY_ASSIGN(const std::size_t length, encoder.write_to(bytes.data()));
-    bytes.resize(length);
-    return bytes;
 }
 
 }  // namespace tavro

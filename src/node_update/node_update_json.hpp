@@ -5,7 +5,6 @@
 #include <string>
 #include <string_view>
 
-#include "common/result.hpp"
 #include "node_update/float_text.hpp"
 #include "node_update/node_update.hpp"
 
@@ -44,13 +43,10 @@ class NodeUpdateJson {
 // Appends the text of `update` to `out`. Writing cannot fail.
 void write_node_update_json(const NodeUpdate& update, std::string& out);
 
-// Reads one complete JSON text (already known to be valid UTF-8) as a
-// NodeUpdate, in one forward pass without recursion. On failure the error
-// gives the kind of the first fault.
-Result<NodeUpdate> read_node_update_json(std::string_view text);
-
-// The same, read into `update`, which must be empty; after a failure it holds
-// whatever was read before the fault.
-Result<void> read_node_update_json(std::string_view text, NodeUpdate& update);
+// Reads one complete JSON text (already known to be valid UTF-8) into
+// `update`, which must be empty, in one forward pass without recursion. False
+// for a text that is not a node update; `update` then holds whatever was read
+// before the fault.
+[[nodiscard]] bool read_node_update_json(std::string_view text, NodeUpdate& update);
 
 }  // namespace tavro

@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iomanip>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "bytes/uuid_graph_diff.hpp"
+#include "bytes/graph_diff_bytes.hpp"
 #include "common/uuid.hpp"
 #include "node_update/node_update_json.hpp"
 
@@ -90,16 +92,41 @@ inline std::string state(const Diff& d) {
     return text;
 }
 
-// The node update a JSON text reads as; a text that does not read is a fault
-// of the test itself, which stops there.
+// The node update a JSON text reads as, or nothing when it does not read.
+inline std::optional<NodeUpdate> read_update(std::string_view json) {
+    NodeUpdate update;
+    if (!read_node_update_json(json, update)) {
+        return std::nullopt;
+    }
+    return update;
+}
+
+// The same for a text that must read: one that does not is a fault of the
+// test itself, which stops there.
 inline NodeUpdate update_of(std::string_view json) {
-    auto read = read_node_update_json(json);
-    if (!read.ok()) {
+    std::optional<NodeUpdate> read = read_update(json);
+    if (!read) {
         std::fprintf(stderr, "not a node update: %.*s\n", static_cast<int>(json.size()),
                      json.data());
         std::abort();
     }
-    return std::move(read).value();
+    return std::move(*read);
+}
+
+// The byte form of `diff`, written into a buffer of exactly its bound, so that
+// AddressSanitizer sees a write past it. A diff that does not write stops
+// the test.
+inline std::vector<std::uint8_t> to_bytes(const Diff& diff) {
+    const std::optional<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(diff);
+    std::vector<std::uint8_t> bytes(encoder ? encoder->bound() : 0);
+    const std::optional<std::size_t> length =
+        encoder ? encoder->write_to(bytes.data()) : std::nullopt;
+    if (!length) {
+        std::fprintf(stderr, "a diff did not write\n");
+        std::abort();
+    }
+    bytes.resize(*length);
+    return bytes;
 }
 
 // Applies operations written like the words of state(): "Na{json}", "Da",
@@ -118,7 +145,7 @@ inline Diff diff_of(std::string_view operations) {
             d.delete_node(a);
         } else if (op[0] == 'E') {
             const std::string w = op.substr(4);
-            (void)d.add_edge(
+            d.add_edge(
                 a, id_of(op[2]),
                 w[0] == 'W'
                     ? Weight{static_cast<std::uint32_t>(std::stoul(w.substr(1), nullptr, 16))}

@@ -36,7 +36,7 @@ std::string member(const std::string& key, const std::string& value) {
 // Each text must be accepted (true) or refused (false).
 void expect_accepted(bool accepted, const std::vector<std::string>& texts) {
     for (const std::string& text : texts) {
-        EXPECT_EQ(read_node_update_json(text).ok(), accepted) << text;
+        EXPECT_EQ(testing::read_update(text).has_value(), accepted) << text;
     }
 }
 
@@ -68,7 +68,7 @@ TEST(NodeUpdateJson, StructureStringsAndLiterals) {
     // Text that ends on a backslash is refused without reading beyond it (a heap
     // copy of exactly its length, so that AddressSanitizer sees a read past the end).
     const std::vector<char> cut(std::begin(R"({"label":"\)"), std::end(R"({"label":"\)") - 1);
-    EXPECT_FALSE(read_node_update_json(std::string_view(cut.data(), cut.size())).ok());
+    EXPECT_FALSE(testing::read_update(std::string_view(cut.data(), cut.size())));
 }
 
 TEST(NodeUpdateJson, StringEscapesDecode) {
@@ -112,10 +112,9 @@ TEST(NodeUpdateJson, SizesReadBitForBit) {
     };
     // clang-format on
     for (const auto& [json, size] : rows) {
-        const auto read = read_node_update_json(member("size", json));
-        ASSERT_TRUE(read.ok() && read.value().size.has_value()) << json;
-        EXPECT_EQ(std::bit_cast<std::uint32_t>(*read.value().size),
-                  std::bit_cast<std::uint32_t>(size))
+        const auto read = testing::read_update(member("size", json));
+        ASSERT_TRUE(read && read->size.has_value()) << json;
+        EXPECT_EQ(std::bit_cast<std::uint32_t>(*read->size), std::bit_cast<std::uint32_t>(size))
             << json;
     }
     expect_accepted(false,
@@ -182,9 +181,8 @@ TEST(NodeUpdateJson, SizesMatchTheStandardConversion) {
         const std::uint64_t want = large && std::from_chars(json.data(), end, wide).ec == range
                                        ? ~0ull
                                        : std::bit_cast<std::uint32_t>(expected);
-        const auto read = read_node_update_json(member("size", json));
-        ASSERT_EQ(read.ok() ? std::bit_cast<std::uint32_t>(*read.value().size) : ~0ull, want)
-            << json;
+        const auto read = testing::read_update(member("size", json));
+        ASSERT_EQ(read ? std::bit_cast<std::uint32_t>(*read->size) : ~0ull, want) << json;
     }
 #endif
 }
