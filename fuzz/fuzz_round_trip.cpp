@@ -1,6 +1,7 @@
-// Reads any input with the byte reader; whatever reads is written, read back
-// and compared. The first byte picks the input: even, diff bytes; odd, a node
-// update's JSON text, read inside a diff of one node.
+// Reads any input with the byte reader; whatever reads is written (into a
+// buffer of exactly its bound), read back and compared. The first byte picks
+// the input: even, diff bytes; odd, a node update's JSON text, read inside a
+// diff of one node.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>

@@ -48,12 +48,12 @@ bool walk_nodes(const NodeChanges& nodes, Visit visit) {
 }
 
 // Exact but for the node texts, each counted at its longest (see
-// NodeUpdateJson::most), which needs no more than the strings' lengths.
+// node_update_json_bound), which needs no more than the strings' lengths.
 CheckedLength length_bound(const Diff& diff) {
     CheckedLength length(kSectionCountsSize);
     for (const auto& entry : diff.new_or_updated_nodes) {
         length.add(kNodeEntryHeadSize);
-        length.add(NodeUpdateJson(entry.second, Float32Decimal{}).most());
+        length.add(node_update_json_bound(entry.second));
     }
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
     for (const auto& entry : diff.edges.new_or_updated) {
@@ -85,15 +85,15 @@ bool write_node_changes(ByteWriter& out, const NodeChanges& nodes) {
         if (head == nullptr) {
             return false;
         }
-        const NodeUpdateJson json(entry.second);
         // The text goes in first and is claimed by where it ends; its bound,
         // part of the whole's, fits unless the diff changed since prepare.
-        std::uint8_t* room = out.peek(json.most());
+        std::uint8_t* room = out.peek(node_update_json_bound(entry.second));
         if (room == nullptr) {
             return false;
         }
         char* const text = reinterpret_cast<char*>(room);
-        const auto length = static_cast<std::size_t>(json.write(text) - text);
+        const auto length =
+            static_cast<std::size_t>(write_node_update_json(entry.second, text) - text);
         out.claim(length);  // within what was peeked
         put::count(put::id(head, entry.first), length);
         return true;

@@ -44,10 +44,17 @@ inline std::string name_of(const Uuid& id) {
     return hex + "]";
 }
 
+// The text of `update`, written into a buffer with room to spare beyond its
+// bound; a text that runs past the bound stops the test.
 inline std::string json_of(const NodeUpdate& update) {
-    std::string text;
-    write_node_update_json(update, text);
-    return text;
+    const std::size_t bound = node_update_json_bound(update);
+    std::vector<char> room(bound + 64);
+    char* const end = write_node_update_json(update, room.data());
+    if (end > room.data() + bound) {
+        std::fprintf(stderr, "a node update's text ran past its bound\n");
+        std::abort();
+    }
+    return std::string(room.data(), end);
 }
 
 // The whole diff as sorted words, ids made by id_of() named by their first
@@ -92,25 +99,16 @@ inline std::string state(const Diff& d) {
     return text;
 }
 
-// The node update a JSON text reads as, or nothing when it does not read.
-inline std::optional<NodeUpdate> read_update(std::string_view json) {
+// The node update a JSON text reads as; a text that does not read is a fault
+// of the test itself, which stops there.
+inline NodeUpdate update_of(std::string_view json) {
     NodeUpdate update;
     if (!read_node_update_json(json, update)) {
-        return std::nullopt;
-    }
-    return update;
-}
-
-// The same for a text that must read: one that does not is a fault of the
-// test itself, which stops there.
-inline NodeUpdate update_of(std::string_view json) {
-    std::optional<NodeUpdate> read = read_update(json);
-    if (!read) {
         std::fprintf(stderr, "not a node update: %.*s\n", static_cast<int>(json.size()),
                      json.data());
         std::abort();
     }
-    return std::move(*read);
+    return update;
 }
 
 // The byte form of `diff`, written into a buffer of exactly its bound, so that
