@@ -6,7 +6,8 @@ cd "$ROOT"
 log() { printf '\n== %s\n' "$*"; }
 
 # System packages the tests need: GoogleTest for the C++ tests, clang and its
-# runtime libraries (libFuzzer, the sanitizers) for the fuzzers, ninja, and
+# runtime libraries (libFuzzer, the sanitizers) for the fuzzers, CMake and
+# ninja (the fuzzers' build; pip brings its own for the module), and
 # valgrind for the memcheck run. Installed with apt when missing (CI runs as
 # root on a new machine). libclang-rt-dev is Debian's name for the runtime of
 # its default clang, whatever its version.
@@ -17,6 +18,7 @@ ensure_system_packages() {
     compgen -G "/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a" >/dev/null ||
         missing+=(libclang-rt-dev)
     command -v ninja >/dev/null 2>&1 || missing+=(ninja-build)
+    command -v cmake >/dev/null 2>&1 || missing+=(cmake)
     command -v valgrind >/dev/null 2>&1 || missing+=(valgrind)
     if [ ${#missing[@]} -gt 0 ]; then
         log "installing ${missing[*]}"
