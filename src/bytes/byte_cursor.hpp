@@ -31,16 +31,6 @@ class ByteCursor {
         return true;
     }
 
-    // The four bytes become the weight bit for bit.
-    bool read_weight(Weight& out) noexcept {
-        if (remaining() < byte_layout::kWeightSize) {
-            return false;
-        }
-        out = Weight{byte_layout::load<std::uint32_t>(pos_)};
-        pos_ += byte_layout::kWeightSize;
-        return true;
-    }
-
     // A length that must be 16, then the id's bytes, which are left where
     // they lie: `out` points at them in the input.
     bool read_id(const std::uint8_t*& out) noexcept {
@@ -53,8 +43,8 @@ class ByteCursor {
         return true;
     }
 
-    // A target of a pending-edge source: an id, then its weight, with one
-    // check of the bytes left.
+    // A target of a pending-edge source: an id, then its weight, whose four
+    // bytes become the weight bit for bit; one check of the bytes left.
     bool read_weighted_target(const std::uint8_t*& id, Weight& weight) noexcept {
         if (remaining() < byte_layout::kWeightedTargetSize ||
             byte_layout::load<std::uint64_t>(pos_) != byte_layout::kIdBytes) {
