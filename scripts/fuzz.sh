@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets of the core (libFuzzer with AddressSanitizer and
-# UndefinedBehaviorSanitizer, clang) and runs each one for SECONDS seconds on a
-# fresh copy of its seed corpus, JOBS targets at a time (default 2, one per
-# core) at low priority. Every fuzz/*.cpp file is a target.
+# Builds the fuzz targets of the core (the CMake tree of TAVRO_BUILD_FUZZERS:
+# libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer, clang) and
+# runs each one for SECONDS seconds on a fresh copy of its seed corpus, JOBS
+# targets at a time (default 2, one per core) at low priority. Every
+# fuzz/*.cpp file is a target.
 #
 #   scripts/fuzz.sh              60 seconds per target
 #   scripts/fuzz.sh 3600         the long run: an hour per target
@@ -31,44 +32,6 @@ if [ -z "${FUZZ_TARGETS:-}" ]; then
 fi
 TARGETS=$FUZZ_TARGETS
 OUT=$ROOT/build/fuzz
-
-# -fsized-deallocation: the core's tables return memory with the sized form
-# of operator delete, which clang before 19 leaves off by default.
-CXXFLAGS="-std=c++20 -O1 -g -fno-omit-frame-pointer -fsized-deallocation -I$ROOT/src \
--fsanitize=address,undefined -fno-sanitize-recover=all \
--Wall -Wextra -Wpedantic -Wshadow -Wconversion -Wsign-conversion"
-
-write_build_file() {
-    local core_objects=() src obj
-    mkdir -p "$OUT"
-    {
-        echo "cxx = $CXX"
-        echo "cflags = $CXXFLAGS"
-        echo "rule cxx"
-        echo "  command = \$cxx \$cflags \$extra -MMD -MF \$out.d -c \$in -o \$out"
-        echo "  depfile = \$out.d"
-        echo "  deps = gcc"
-        echo "rule link"
-        echo "  command = \$cxx \$cflags -fsanitize=fuzzer \$in -o \$out"
-        for src in $(compgen -G 'src/common/*.cpp'; compgen -G 'src/diff/*.cpp'
-            compgen -G 'src/node_update/*.cpp'; compgen -G 'src/bytes/*.cpp'); do
-            obj="obj/${src%.cpp}.o"
-            core_objects+=("$obj")
-            echo "build $obj: cxx $ROOT/$src"
-            echo "  extra = -fsanitize=fuzzer-no-link"
-        done
-        for target in $TARGETS; do
-            echo "build obj/fuzz/$target.o: cxx $ROOT/fuzz/$target.cpp"
-            echo "  extra = -fsanitize=fuzzer-no-link -Werror"
-            echo "build bin/$target: link obj/fuzz/$target.o ${core_objects[*]}"
-        done
-    } >"$OUT/build.ninja.new"
-    if ! cmp -s "$OUT/build.ninja.new" "$OUT/build.ninja" 2>/dev/null; then
-        mv "$OUT/build.ninja.new" "$OUT/build.ninja"
-    else
-        rm "$OUT/build.ninja.new"
-    fi
-}
 
 # run_target NAME: one campaign; prints its figures; returns libFuzzer's status.
 run_target() {
@@ -107,8 +70,10 @@ run_target() {
 }
 
 log "building fuzz targets with $CXX"
-write_build_file
-if ! ninja -j"$JOBS" -C "$OUT" >"$OUT/build.log" 2>&1; then
+mkdir -p "$OUT"
+if ! { cmake -S "$ROOT" -B "$OUT" -G Ninja -DCMAKE_CXX_COMPILER="$CXX" \
+    -DTAVRO_BUILD_FUZZERS=ON -DTAVRO_WARNINGS_AS_ERRORS=ON &&
+    cmake --build "$OUT" -j "$JOBS" --target $TARGETS; } >"$OUT/build.log" 2>&1; then
     cat "$OUT/build.log" >&2
     exit 1
 fi

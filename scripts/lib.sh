@@ -8,7 +8,8 @@ log() { printf '\n== %s\n' "$*"; }
 # System packages the tests need, each with the command or file (a glob)
 # that shows it is there: GoogleTest (installed, and its sources for the
 # builds whose compiler or standard library differs from the system's), clang
-# and its runtime libraries (libFuzzer, the sanitizers) for the fuzzers, ninja,
+# and its runtime libraries (libFuzzer, the sanitizers) for the fuzzers, CMake
+# and ninja (the fuzzers' build; pip brings its own for the module),
 # valgrind for the memcheck run, clang 16 with libc++, the cross compilers with
 # their static C libraries and qemu-user to run what they build, mingw-w64, and
 # Wine to run what it builds. libclang-rt-dev is Debian's name for the runtime
@@ -21,6 +22,7 @@ SYSTEM_PACKAGES='
 clang++                                                   clang
 /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-*.a libclang-rt-dev
 ninja                                                     ninja-build
+cmake                                                     cmake
 valgrind                                                  valgrind
 clang++-16                                                clang-16
 /usr/lib/llvm-16/include/c++/v1/vector                    libc++-16-dev

@@ -5,14 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
-#include <string>
-#include <utility>
-#include <vector>
 
 #include "bytes/uuid_graph_diff.hpp"
-#include "common/result.hpp"
-#include "diff/hash_containers.hpp"
 
 namespace tavro {
 
@@ -23,8 +19,8 @@ namespace tavro {
 class GraphDiffEncoder {
   public:
     // Keeps a reference to `diff`: it must stay alive and unchanged until the
-    // last write_to.
-    static Result<GraphDiffEncoder> prepare(const Diff& diff);
+    // last write_to. Fails when the length does not fit in a size_t.
+    static std::optional<GraphDiffEncoder> prepare(const Diff& diff);
 
     // At least the length of the byte form: exact but for the node changes'
     // JSON texts, each counted at its longest for the lengths of its strings.
@@ -34,7 +30,7 @@ class GraphDiffEncoder {
     // and returns its length. Fails only if the diff changed after prepare so
     // that its bytes no longer fit; even then nothing beyond bound() is
     // written.
-    Result<std::size_t> write_to(std::uint8_t* dest) const;
+    std::optional<std::size_t> write_to(std::uint8_t* dest) const;
 
   private:
     GraphDiffEncoder(const Diff& diff, std::size_t bound) : diff_(&diff), bound_(bound) {}
@@ -43,9 +39,8 @@ class GraphDiffEncoder {
     std::size_t bound_;
 };
 
-Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff);
-
 // Reads a diff from `input`; bytes after the fourth section are ignored.
-Result<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input);
+// Fails for any input that is not a diff.
+std::optional<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input);
 
 }  // namespace tavro

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -123,7 +124,7 @@ bool read_sources(ByteCursor& in, HashMap<Uuid, Inner>& sources, ReadInner read_
 // The table is large and its slots are met in no order the hardware can
 // guess: each step starts loading the home slot of the id a few entries on,
 // and the id and text of the entry twice as far.
-Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid, NodeUpdate>& out) {
+bool parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid, NodeUpdate>& out) {
     constexpr std::size_t kAhead = 8;
     out.reserve(nodes.size());
     for (std::size_t i = nodes.size(); i-- > 0;) {
@@ -136,24 +137,21 @@ Result<void> parse_node_texts(const std::vector<NodeEntry>& nodes, HashMap<Uuid,
             out.load_home(id_at(nodes[i - kAhead].id));
         }
         auto [slot, inserted] = out.try_emplace(id_at(nodes[i].id));
-        if (!inserted) {
-            continue;
+        if (inserted && !read_node_update_json(nodes[i].text, slot->second)) {
+            return false;
         }
-        TAVRO_TRY(read_node_update_json(nodes[i].text, slot->second));
     }
-    return {};
+    return true;
 }
 
 // Reads the four sections into `diff`. The node texts are parsed as soon as
-// the first section is read, while its bytes are still in cache; a fault in
-// them, left in `texts`, counts only once the other sections have read.
-bool read_sections(ByteCursor& in, Diff& diff, Result<void>& texts) {
+// the first section is read, while its bytes are still in cache.
+bool read_sections(ByteCursor& in, Diff& diff) {
     {
         std::vector<NodeEntry> nodes;
-        if (!read_node_entries(in, nodes)) {
+        if (!read_node_entries(in, nodes) || !parse_node_texts(nodes, diff.new_or_updated_nodes)) {
             return false;
         }
-        texts = parse_node_texts(nodes, diff.new_or_updated_nodes);
     }
     const auto weight_map = [](ByteCursor& cursor, std::uint64_t count,
                                HashMap<Uuid, Weight>& targets) {
@@ -171,14 +169,12 @@ bool read_sections(ByteCursor& in, Diff& diff, Result<void>& texts) {
 
 }  // namespace
 
-Result<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input) {
+std::optional<Diff> bytes_to_graph_diff(std::span<const std::uint8_t> input) {
     ByteCursor in(input);
     Diff diff;
-    Result<void> texts;
-    if (!read_sections(in, diff, texts)) {
-        return in.take_error();
+    if (!read_sections(in, diff)) {
+        return std::nullopt;
     }
-    TAVRO_TRY(std::move(texts));
     return diff;
 }
 

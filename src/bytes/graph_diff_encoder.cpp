@@ -1,7 +1,7 @@
 // Writing a diff: one pass that bounds the length without formatting
 // anything, then one buffer of that length filled section by section, the
 // JSON texts written in place, and trimmed by the caller to what was written.
-#include <vector>
+#include <optional>
 
 #include "bytes/byte_layout.hpp"
 #include "bytes/byte_writer.hpp"
@@ -40,12 +40,12 @@ bool walk_sources(const HashMap<Uuid, Targets>& sources, Visit visit) {
 }
 
 // Exact but for the node texts, each counted at its longest (see
-// NodeUpdateJson::most), which needs no more than the strings' lengths.
+// node_update_json_bound), which needs no more than the strings' lengths.
 CheckedLength length_bound(const Diff& diff) {
     CheckedLength length(kSectionCountsSize);
     for (const auto& entry : diff.new_or_updated_nodes) {
         length.add(kNodeEntryHeadSize);
-        length.add(NodeUpdateJson(entry.second, Float32Decimal{}).most());
+        length.add(node_update_json_bound(entry.second));
     }
     length.add_blocks(diff.deleted_nodes.size(), kIdSize);
     walk_sources(diff.edges.new_or_updated, [&](const auto& entry) {
@@ -79,15 +79,15 @@ bool write_node_changes(ByteWriter& out, const NodeChanges& nodes) {
         if (head == nullptr) {
             return false;
         }
-        const NodeUpdateJson json(entry.second);
         // The text goes in first and is claimed by where it ends; its bound,
         // part of the whole's, fits unless the diff changed since prepare.
-        std::uint8_t* room = out.peek(json.most());
+        std::uint8_t* room = out.peek(node_update_json_bound(entry.second));
         if (room == nullptr) {
             return false;
         }
         char* const text = reinterpret_cast<char*>(room);
-        const auto length = static_cast<std::size_t>(json.write(text) - text);
+        const auto length =
+            static_cast<std::size_t>(write_node_update_json(entry.second, text) - text);
         out.claim(length);  // within what was peeked
         put::count(put::id(head, entry.first), length);
         return true;
@@ -147,36 +147,24 @@ bool write_deleted_edges(ByteWriter& out, const HashMap<Uuid, HashSet<Uuid>>& ed
 
 }  // namespace
 
-Result<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
+std::optional<GraphDiffEncoder> GraphDiffEncoder::prepare(const Diff& diff) {
     const CheckedLength length = length_bound(diff);
     if (length.overflowed()) {
-        return Error{ErrorKind::too_large};
+        return std::nullopt;
     }
     return GraphDiffEncoder(diff, length.total());
 }
 
-Result<std::size_t> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
+std::optional<std::size_t> GraphDiffEncoder::write_to(std::uint8_t* dest) const {
     ByteWriter out(dest, bound_);
     const bool written = write_node_changes(out, diff_->new_or_updated_nodes) &&
                          write_deleted_nodes(out, diff_->deleted_nodes) &&
                          write_pending_edges(out, diff_->edges.new_or_updated) &&
                          write_deleted_edges(out, diff_->edges.deleted);
     if (!written) {
-        return Error{ErrorKind::changed};
+        return std::nullopt;
     }
     return out.written();
-}
-
-Result<std::vector<std::uint8_t>> graph_diff_to_bytes(const Diff& diff) {
-    TAVRO_TRY_ASSIGN(const GraphDiffEncoder encoder, GraphDiffEncoder::prepare(diff));
-    std::vector<std::uint8_t> bytes;
-    if (encoder.bound() > bytes.max_size()) {
-        return Error{ErrorKind::too_large};
-    }
-    bytes.resize(encoder.bound());
-    TAVRO_TRY_ASSIGN(const std::size_t length, encoder.write_to(bytes.data()));
-    bytes.resize(length);
-    return bytes;
 }
 
 }  // namespace tavro

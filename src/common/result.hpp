@@ -1,50 +1,14 @@
-// Errors as values: an operation that can fail returns either its value or an
-// error. The core uses Result<T> (error = Error, a kind); the Python boundary
-// reuses Expected with its own error type. Nothing in the core throws for bad
-// input.
+// Errors as values at the Python boundary: a call that can fail returns
+// either its value or the error it will raise, Expected<T, PendingError>.
+// The core has nothing to tell a reader about a failure (Python sees fixed
+// messages): it fails with an empty std::optional or a false.
 #pragma once
 
-#include <cstdint>
 #include <optional>
-#include <string>
 #include <utility>
 #include <variant>
 
 namespace tavro {
-
-// What went wrong in the core. The kinds serve diagnostics and tests: no
-// caller shows them to a user (the extension raises fixed messages).
-enum class ErrorKind : std::uint8_t {
-    endpoint_deleted,  // an edge to or from a node marked deleted
-
-    // Reading the byte form.
-    end_of_data,   // a block runs past the end of the input
-    id_length,     // an id whose length is not 16
-    invalid_utf8,  // a text that is not UTF-8
-
-    // Writing the byte form.
-    too_large,  // the byte length does not fit in memory
-    changed,    // the diff changed between measuring and writing
-
-    // Reading a node update's JSON text.
-    json_eof,           // the text ends inside a value
-    json_syntax,        // a character the grammar does not allow where it stands
-    json_trailing,      // a trailing comma, or anything after the value
-    json_string,        // a bad escape, a raw control character or a lone surrogate
-    json_number,        // a number outside the grammar
-    json_out_of_range,  // a number too large for a 64-bit float
-    json_type,          // a value of the wrong JSON type for its field
-    json_value,         // an integer outside 0 to 255 for a colour
-    json_length,        // an array form with fewer than seven elements
-    json_duplicate,     // a field's key given twice
-};
-
-struct Error {
-    ErrorKind kind;
-    // A short note for diagnostics, for the few kinds where one helps
-    // ("duplicate field `label`"); usually empty.
-    std::string detail{};
-};
 
 template <class T, class E>
 class [[nodiscard]] Expected {
@@ -82,9 +46,6 @@ class [[nodiscard]] Expected<void, E> {
   private:
     std::optional<E> error_;
 };
-
-template <class T>
-using Result = Expected<T, Error>;
 
 }  // namespace tavro
 

@@ -15,7 +15,6 @@
 #include <string>
 #include <utility>
 
-#include "common/result.hpp"
 #include "diff/hash_containers.hpp"
 
 namespace tavro {
@@ -75,12 +74,12 @@ struct GraphDiff {
         deleted_nodes.insert(id);
     }
 
-    // Refuses an edge with an endpoint marked deleted, changing nothing;
-    // otherwise cancels a deletion record of the same edge and stores the
-    // weight (replacing an earlier one).
-    Result<void> add_edge(const Id& from, const Id& to, W weight) {
+    // Refuses an edge with an endpoint marked deleted, changing nothing
+    // (false); otherwise cancels a deletion record of the same edge and stores
+    // the weight (replacing an earlier one).
+    bool add_edge(const Id& from, const Id& to, W weight) {
         if (deleted_nodes.contains(from) || deleted_nodes.contains(to)) {
-            return Error{ErrorKind::endpoint_deleted};
+            return false;
         }
         if (auto record = edges.deleted.find(from); record != edges.deleted.end()) {
             record->second.erase(to);
@@ -89,7 +88,7 @@ struct GraphDiff {
             }
         }
         edges.new_or_updated[from].insert_or_assign(to, weight);
-        return {};
+        return true;
     }
 
     // Records the edge as deleted (whether or not it was pending) and drops

@@ -1,5 +1,6 @@
 #include "extension/byte_methods.hpp"
 
+#include <optional>
 #include <string>
 
 #include "boundary/error_forms.hpp"
@@ -38,25 +39,25 @@ std::string debug_rendering(py::PendingError error) {
 }  // namespace
 
 py::PyResult<py::OwnedRef> diff_to_pybytes(const Diff& diff) {
-    Result<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(diff);
+    const std::optional<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(diff);
     if (!encoder) {
         return serialize_failed();
     }
-    const std::size_t bound = encoder.value().bound();
+    const std::size_t bound = encoder->bound();
     if (bound > static_cast<std::size_t>(PY_SSIZE_T_MAX)) {
         return serialize_failed();
     }
     py::OwnedRef bytes =
         py::created(PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bound)));
-    const Result<std::size_t> length =
-        encoder.value().write_to(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())));
+    const std::optional<std::size_t> length =
+        encoder->write_to(reinterpret_cast<std::uint8_t*>(PyBytes_AS_STRING(bytes.get())));
     if (!length) {
         return serialize_failed();
     }
     // Trimmed to what was written: the pages past it were never touched, and
     // shrinking gives them back. A failure frees the object and sets the error.
     PyObject* trimmed = bytes.release();
-    if (_PyBytes_Resize(&trimmed, static_cast<Py_ssize_t>(length.value())) != 0) {
+    if (_PyBytes_Resize(&trimmed, static_cast<Py_ssize_t>(*length)) != 0) {
         return py::fetch_error();
     }
     return py::OwnedRef::steal(trimmed);
@@ -68,12 +69,12 @@ py::PyResult<py::OwnedRef> pybytes_to_py_graph_diff(PyObject* object) {
     }
     const auto* data = reinterpret_cast<const std::uint8_t*>(PyBytes_AS_STRING(object));
     const auto size = static_cast<std::size_t>(PyBytes_GET_SIZE(object));
-    Result<Diff> decoded = bytes_to_graph_diff({data, size});
+    std::optional<Diff> decoded = bytes_to_graph_diff({data, size});
     if (!decoded) {
         return deserialize_failed();
     }
     TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
-    py::PyResult<py::OwnedRef> instance = new_py_graph_diff(type, std::move(decoded).value());
+    py::PyResult<py::OwnedRef> instance = new_py_graph_diff(type, std::move(*decoded));
     if (!instance) {
         py::panic("called `Result::unwrap()` on an `Err` value: " +
                   debug_rendering(std::move(instance).error()));

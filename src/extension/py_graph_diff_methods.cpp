@@ -132,7 +132,7 @@ PyResult<Edge> edge_arguments(PyObject* from, PyObject* to) {
 void add_edge_to(Diff& diff, const Edge& edge, float weight) {
     // An edge with an endpoint marked deleted is refused by the model without
     // changing anything; the method returns None all the same.
-    (void)diff.add_edge(edge.from, edge.to, Weight::of(weight));
+    diff.add_edge(edge.from, edge.to, Weight::of(weight));
 }
 
 // The common call of add_edge and delete_edge takes a short road: positional

@@ -10,6 +10,16 @@
 namespace tavro {
 namespace {
 
+// A finite float as its shortest round-trip digits: |value| is
+// 0.d1d2...dn * 10^k, where `digits` holds d1...dn as an integer of `count`
+// digits (0 with count 0 for a zero).
+struct Float32Decimal {
+    std::uint32_t digits = 0;
+    int count = 0;
+    int k = 0;
+    bool negative = false;
+};
+
 Float32Decimal from_scientific_text(float magnitude) noexcept {
     // The scientific form "d.ddde+XX" carries exactly the shortest digits; a
     // shortest digit string never ends in zero, so nothing needs trimming.
@@ -183,11 +193,6 @@ char* put_zeros(char* out, int count) noexcept {
     return out;
 }
 
-int exponent_size(int exponent) noexcept {
-    const int magnitude = exponent < 0 ? -exponent : exponent;
-    return (exponent < 0 ? 1 : 0) + (magnitude >= 10 ? 2 : 1);
-}
-
 char* put_exponent(char* out, int exponent) noexcept {
     *out++ = 'e';
     return std::to_chars(out, out + 8, exponent).ptr;
@@ -209,8 +214,6 @@ Layout layout_of(int n, int k) noexcept {
     return n == 1 ? Layout::one_digit_exponent : Layout::exponent;
 }
 
-}  // namespace
-
 Float32Decimal float32_decimal(float value) noexcept {
     Float32Decimal out{};
     const float magnitude = std::fabs(value);
@@ -221,34 +224,10 @@ Float32Decimal float32_decimal(float value) noexcept {
     return out;
 }
 
-std::size_t float32_text_size(const Float32Decimal& d) noexcept {
-    const int n = d.count;
-    const int k = d.k;
-    int size = d.negative ? 1 : 0;
-    if (n == 0) {
-        return static_cast<std::size_t>(size + 3);
-    }
-    switch (layout_of(n, k)) {
-        case Layout::integer:
-            size += k + 2;
-            break;
-        case Layout::point_inside:
-            size += n + 1;
-            break;
-        case Layout::leading_zeros:
-            size += 2 - k + n;
-            break;
-        case Layout::one_digit_exponent:
-            size += 2 + exponent_size(k - 1);
-            break;
-        case Layout::exponent:
-            size += n + 2 + exponent_size(k - 1);
-            break;
-    }
-    return static_cast<std::size_t>(size);
-}
+}  // namespace
 
-char* write_float32_text(const Float32Decimal& d, char* p) noexcept {
+char* write_float32_text(float value, char* p) noexcept {
+    const Float32Decimal d = float32_decimal(value);
     if (d.negative) {
         *p++ = '-';
     }
@@ -286,10 +265,6 @@ char* write_float32_text(const Float32Decimal& d, char* p) noexcept {
         }
     }
     return p;
-}
-
-std::size_t write_float32_text(float value, char* out) noexcept {
-    return static_cast<std::size_t>(write_float32_text(float32_decimal(value), out) - out);
 }
 
 }  // namespace tavro

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstddef>
-#include <cstdint>
 
 namespace tavro {
 
@@ -18,26 +17,9 @@ inline constexpr char digit_pairs[] =
 // Enough for the longest layout: "-0.00000" followed by nine digits.
 inline constexpr std::size_t max_float32_text_size = 24;
 
-// A finite float as its shortest round-trip digits: |value| is
-// 0.d1d2...dn * 10^k, where `digits` holds d1...dn as an integer of `count`
-// digits (0 with count 0 for a zero).
-struct Float32Decimal {
-    std::uint32_t digits = 0;
-    int count = 0;
-    int k = 0;
-    bool negative = false;
-};
-
-Float32Decimal float32_decimal(float value) noexcept;
-
-// The length of the text of `decimal`, and the text itself, written to `out`
-// (which must have room for that many characters); returns the end.
-std::size_t float32_text_size(const Float32Decimal& decimal) noexcept;
-char* write_float32_text(const Float32Decimal& decimal, char* out) noexcept;
-
 // Writes the text of a finite `value` (zeros included, as 0.0 and -0.0) to
 // `out`, which must have room for max_float32_text_size characters, and
-// returns the number of characters written.
-std::size_t write_float32_text(float value, char* out) noexcept;
+// returns its end.
+char* write_float32_text(float value, char* out) noexcept;
 
 }  // namespace tavro

@@ -1,15 +1,10 @@
 // A forward-only position in a JSON text with one character of look-ahead.
-// Reading stops at the first fault: the cursor keeps that fault's kind, and
-// every reading step reports success as a bool so that a fault unwinds with
-// plain returns and costs nothing while none occurs.
+// Reading stops at the first fault: every reading step reports success as a
+// bool, so that a fault unwinds with plain returns and costs nothing while
+// none occurs.
 #pragma once
 
-#include <cstddef>
-#include <string>
 #include <string_view>
-#include <utility>
-
-#include "common/result.hpp"
 
 namespace tavro {
 
@@ -46,31 +41,15 @@ class JsonCursor {
 
     // Consumes `word` (true, false or null), whose first character has been
     // peeked.
-    [[nodiscard]] bool read_literal(std::string_view word) {
+    [[nodiscard]] bool read_literal(std::string_view word) noexcept {
         for (const char expected : word) {
             if (here_ == end_ || *here_ != expected) {
-                return fail(here_ == end_ ? ErrorKind::json_eof : ErrorKind::json_syntax);
+                return false;
             }
             ++here_;
         }
         return true;
     }
-
-    // Records the fault and returns false, so that callers can
-    // `return fail(...)`.
-    [[nodiscard]] bool fail(ErrorKind kind, std::string detail = {}) {
-        fault_ = Error{kind, std::move(detail)};
-        return false;
-    }
-
-    // Fails for a character that cannot stand where `c` was peeked: the end
-    // of the text, or one the grammar does not allow there.
-    [[nodiscard]] bool fail_unexpected(int c) {
-        return fail(c == end_of_text ? ErrorKind::json_eof : ErrorKind::json_syntax);
-    }
-
-    // The recorded fault.
-    Error take_error() noexcept { return std::move(fault_); }
 
   private:
     static bool is_whitespace(char c) noexcept {
@@ -79,7 +58,6 @@ class JsonCursor {
 
     const char* here_;
     const char* end_;
-    Error fault_{ErrorKind::json_syntax};
 };
 
 inline bool is_number_start(int c) noexcept {

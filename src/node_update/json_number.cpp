@@ -142,7 +142,7 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
     }
 
     if (p == end || !is_digit(*p)) {
-        return cursor.fail(ErrorKind::json_number);
+        return false;
     }
     // The significand takes every digit, wrapping past 19 of them; when there
     // are more, its first 19 are read again below.
@@ -151,7 +151,7 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
     if (*p == '0') {
         ++p;
         if (p != end && is_digit(*p)) {
-            return cursor.fail(ErrorKind::json_number);
+            return false;
         }
     } else {
         token.first_digit = p;
@@ -163,7 +163,7 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
     if (p != end && *p == '.') {
         ++p;
         if (p == end || !is_digit(*p)) {
-            return cursor.fail(ErrorKind::json_number);
+            return false;
         }
         const char* const fraction_digits = p;
         if (token.first_digit == nullptr) {  // "0.": the leading zeros are not significant
@@ -184,7 +184,7 @@ bool scan_number(JsonCursor& cursor, NumberToken& token) {
             ++p;
         }
         if (p == end || !is_digit(*p)) {
-            return cursor.fail(ErrorKind::json_number);
+            return false;
         }
         // Saturates far beyond any text's length, where the magnitude is
         // beyond every range whatever the digits.

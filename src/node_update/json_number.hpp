@@ -1,8 +1,6 @@
-// JSON numbers: the grammar check of a number token, and its value under the
-// rules the node update fields use. An integer without fraction or exponent
-// that fits in 64 bits (signed when negative) stays an integer; everything
-// else, the number -0 included, counts as a floating-point number, and one
-// too large for a 64-bit float is out of range.
+// JSON numbers: the grammar check of a number token, and its value as the
+// 32-bit float of a node's size. A number too large for a 64-bit float is
+// out of range.
 #pragma once
 
 #include <cstdint>
@@ -30,15 +28,6 @@ struct NumberToken {
 // Consumes the number that starts at the next character (a minus sign or a
 // digit), checking it against the JSON grammar.
 [[nodiscard]] bool scan_number(JsonCursor& cursor, NumberToken& token);
-
-// Whether a scanned token is an integer in the sense above.
-inline bool is_integer(const NumberToken& token) noexcept {
-    if (token.has_fraction_or_exponent || token.integer_overflows) {
-        return false;
-    }
-    return !token.negative ||
-           (token.integer_part != 0 && token.integer_part <= std::uint64_t{1} << 63);
-}
 
 // The nearest 32-bit float to a scanned token, rounded once from the exact
 // value, with magnitudes beyond the 32-bit range becoming infinities and

@@ -49,15 +49,12 @@ bool is_low_surrogate(std::uint32_t u) noexcept {
 
 }  // namespace
 
-bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value) {
+bool read_hex4(const char*& p, const char* end, std::uint32_t& value) noexcept {
     value = 0;
     for (int i = 0; i < 4; ++i) {
-        if (p == cursor.end()) {
-            return cursor.fail(ErrorKind::json_eof);
-        }
-        const int digit = hex_value(*p);
+        const int digit = p == end ? -1 : hex_value(*p);
         if (digit < 0) {
-            return cursor.fail(ErrorKind::json_string);
+            return false;
         }
         value = value << 4 | static_cast<std::uint32_t>(digit);
         ++p;
@@ -86,61 +83,46 @@ char simple_escape(char c) noexcept {
     }
 }
 
-bool skip_escape(JsonCursor& cursor, const char*& p) {
-    ++p;
-    if (p == cursor.end()) {
-        return cursor.fail(ErrorKind::json_eof);
-    }
-    const char escaped = *p++;
-    if (escaped == 'u') {
-        std::uint32_t unit = 0;
-        return read_hex4(cursor, p, unit);
-    }
-    return simple_escape(escaped) != 0 || cursor.fail(ErrorKind::json_string);
-}
-
-bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length) {
-    const char* const end = cursor.end();
+bool skip_escape(const char*& p, const char* end) noexcept {
     ++p;
     if (p == end) {
-        return cursor.fail(ErrorKind::json_eof);
+        return false;
+    }
+    const char escaped = *p++;
+    std::uint32_t unit = 0;
+    return escaped == 'u' ? read_hex4(p, end, unit) : simple_escape(escaped) != 0;
+}
+
+bool read_escape(const char*& p, const char* end, char (&utf8)[4], std::size_t& length) noexcept {
+    ++p;
+    if (p == end) {
+        return false;
     }
     const char escaped = *p++;
     if (escaped != 'u') {
         utf8[0] = simple_escape(escaped);
         length = 1;
-        return utf8[0] != 0 || cursor.fail(ErrorKind::json_string);
+        return utf8[0] != 0;
     }
 
     // A \u escape must give a Unicode scalar value: a high surrogate only as
     // the first half of a pair written as two adjacent escapes, a low
     // surrogate never on its own.
     std::uint32_t unit = 0;
-    if (!read_hex4(cursor, p, unit)) {
+    if (!read_hex4(p, end, unit) || is_low_surrogate(unit)) {
         return false;
-    }
-    if (is_low_surrogate(unit)) {
-        return cursor.fail(ErrorKind::json_string);
     }
     if (!is_high_surrogate(unit)) {
         length = encode_utf8(unit, utf8);
         return true;
     }
-    for (const char expected : {'\\', 'u'}) {
-        if (p == end) {
-            return cursor.fail(ErrorKind::json_eof);
-        }
-        if (*p != expected) {
-            return cursor.fail(ErrorKind::json_string);
-        }
-        ++p;
-    }
     std::uint32_t low = 0;
-    if (!read_hex4(cursor, p, low)) {
+    if (end - p < 2 || p[0] != '\\' || p[1] != 'u') {
         return false;
     }
-    if (!is_low_surrogate(low)) {
-        return cursor.fail(ErrorKind::json_string);
+    p += 2;
+    if (!read_hex4(p, end, low) || !is_low_surrogate(low)) {
+        return false;
     }
     length = encode_utf8(0x10000 + ((unit - 0xd800) << 10) + (low - 0xdc00), utf8);
     return true;

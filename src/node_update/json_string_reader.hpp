@@ -55,16 +55,16 @@ namespace json_string_detail {
 
 // Decodes the four hex digits of a \u escape that start at `p`; on success
 // moves `p` past them.
-bool read_hex4(JsonCursor& cursor, const char*& p, std::uint32_t& value);
+bool read_hex4(const char*& p, const char* end, std::uint32_t& value) noexcept;
 
 // Reads the escape whose backslash is at `p`; on success moves `p` past it and
 // leaves its UTF-8 bytes in `utf8`. A \u escape must give a Unicode scalar
 // value.
-bool read_escape(JsonCursor& cursor, const char*& p, char (&utf8)[4], std::size_t& length);
+bool read_escape(const char*& p, const char* end, char (&utf8)[4], std::size_t& length) noexcept;
 
 // Checks the escape whose backslash is at `p` against the JSON grammar alone,
 // which takes any four hex digits after \u, and moves `p` past it.
-bool skip_escape(JsonCursor& cursor, const char*& p);
+bool skip_escape(const char*& p, const char* end) noexcept;
 }  // namespace json_string_detail
 
 // Reads the string whose opening quote is the next character and passes its
@@ -79,24 +79,21 @@ bool read_json_string(JsonCursor& cursor, Sink& sink) {
         const char* const run = p;
         p = json_string_detail::find_run_stop(p, end);
         sink.append(run, static_cast<std::size_t>(p - run));
-        if (p == end) {
-            return cursor.fail(ErrorKind::json_eof);
-        }
-        if (*p == '"') {
+        if (p != end && *p == '"') {
             cursor.move_to(p + 1);
             return true;
         }
-        if (*p != '\\') {
-            return cursor.fail(ErrorKind::json_string);
+        if (p == end || *p != '\\') {
+            return false;
         }
         if constexpr (std::is_same_v<Sink, DiscardSink>) {
-            if (!json_string_detail::skip_escape(cursor, p)) {
+            if (!json_string_detail::skip_escape(p, end)) {
                 return false;
             }
         } else {
             char utf8[4];
             std::size_t length = 0;
-            if (!json_string_detail::read_escape(cursor, p, utf8, length)) {
+            if (!json_string_detail::read_escape(p, end, utf8, length)) {
                 return false;
             }
             sink.append(utf8, length);

@@ -1,9 +1,9 @@
 #include "node_update/json_string_text.hpp"
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <limits>
 
 #include "node_update/json_string_bytes.hpp"
 
@@ -36,26 +36,7 @@ char escape_of(char c) noexcept {
     return escape_table[static_cast<std::uint8_t>(c)];
 }
 
-// The characters an escape adds to its byte: one (\n) or five (\u000b).
-std::size_t escape_extra(char c) noexcept {
-    return escape_of(c) == 'u' ? 5 : 1;
-}
-
 }  // namespace
-
-std::size_t json_string_size(std::string_view text) noexcept {
-    std::size_t extra = 0;
-    const char* const end = text.data() + text.size();
-    for (const char* p = text.data(); (p = find_run_stop(p, end)) != end; ++p) {
-        extra += escape_extra(*p);
-    }
-    constexpr std::size_t limit = std::numeric_limits<std::size_t>::max();
-    // extra <= 5 * text.size(), so only the final sums can overflow.
-    if (extra > limit - 2 || text.size() > limit - 2 - extra) {
-        return limit;
-    }
-    return text.size() + extra + 2;
-}
 
 char* write_json_string(std::string_view text, char* out) noexcept {
     static constexpr char hex_digits[] = "0123456789abcdef";

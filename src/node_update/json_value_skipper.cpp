@@ -27,21 +27,17 @@ bool skip_scalar(JsonCursor& cursor, int c) {
         NumberToken token;
         return scan_number(cursor, token);
     }
-    return cursor.fail_unexpected(c);
+    return false;
 }
 
 // A member's key and colon, the key's first character `c` peeked.
 bool skip_key(JsonCursor& cursor, int c) {
     if (c != '"') {
-        return cursor.fail_unexpected(c);
-    }
-    DiscardSink discard;
-    if (!read_json_string(cursor, discard)) {
         return false;
     }
-    const int colon = cursor.peek_token();
-    if (colon != ':') {
-        return cursor.fail_unexpected(colon);
+    DiscardSink discard;
+    if (!read_json_string(cursor, discard) || cursor.peek_token() != ':') {
+        return false;
     }
     cursor.advance();
     return true;
@@ -90,14 +86,11 @@ bool skip_json_value(JsonCursor& cursor) {
             continue;
         }
         if (c != ',') {
-            return cursor.fail_unexpected(c);
+            return false;
         }
         cursor.advance();
         const int next = cursor.peek_token();
-        if (next == close) {
-            return cursor.fail(ErrorKind::json_trailing);
-        }
-        if (in_object && !skip_key(cursor, next)) {
+        if (next == close || (in_object && !skip_key(cursor, next))) {
             return false;
         }
         value_expected = true;

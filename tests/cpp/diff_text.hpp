@@ -9,12 +9,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iomanip>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "bytes/uuid_graph_diff.hpp"
+#include "bytes/graph_diff_bytes.hpp"
 #include "common/uuid.hpp"
 #include "node_update/node_update_json.hpp"
 
@@ -42,10 +44,17 @@ inline std::string name_of(const Uuid& id) {
     return hex + "]";
 }
 
+// The text of `update`, written into a buffer with room to spare beyond its
+// bound; a text that runs past the bound stops the test.
 inline std::string json_of(const NodeUpdate& update) {
-    std::string text;
-    write_node_update_json(update, text);
-    return text;
+    const std::size_t bound = node_update_json_bound(update);
+    std::vector<char> room(bound + 64);
+    char* const end = write_node_update_json(update, room.data());
+    if (end > room.data() + bound) {
+        std::fprintf(stderr, "a node update's text ran past its bound\n");
+        std::abort();
+    }
+    return std::string(room.data(), end);
 }
 
 // The whole diff as sorted words, ids made by id_of() named by their first
@@ -93,13 +102,29 @@ inline std::string state(const Diff& d) {
 // The node update a JSON text reads as; a text that does not read is a fault
 // of the test itself, which stops there.
 inline NodeUpdate update_of(std::string_view json) {
-    auto read = read_node_update_json(json);
-    if (!read.ok()) {
+    NodeUpdate update;
+    if (!read_node_update_json(json, update)) {
         std::fprintf(stderr, "not a node update: %.*s\n", static_cast<int>(json.size()),
                      json.data());
         std::abort();
     }
-    return std::move(read).value();
+    return update;
+}
+
+// The byte form of `diff`, written into a buffer of exactly its bound, so that
+// AddressSanitizer sees a write past it. A diff that does not write stops
+// the test.
+inline std::vector<std::uint8_t> to_bytes(const Diff& diff) {
+    const std::optional<GraphDiffEncoder> encoder = GraphDiffEncoder::prepare(diff);
+    std::vector<std::uint8_t> bytes(encoder ? encoder->bound() : 0);
+    const std::optional<std::size_t> length =
+        encoder ? encoder->write_to(bytes.data()) : std::nullopt;
+    if (!length) {
+        std::fprintf(stderr, "a diff did not write\n");
+        std::abort();
+    }
+    bytes.resize(*length);
+    return bytes;
 }
 
 // Applies operations written like the words of state(): "Na{json}", "Da",
@@ -118,7 +143,7 @@ inline Diff diff_of(std::string_view operations) {
             d.delete_node(a);
         } else if (op[0] == 'E') {
             const std::string w = op.substr(4);
-            (void)d.add_edge(
+            d.add_edge(
                 a, id_of(op[2]),
                 w[0] == 'W'
                     ? Weight{static_cast<std::uint32_t>(std::stoul(w.substr(1), nullptr, 16))}
