@@ -81,7 +81,7 @@ py::PyResult<py::OwnedRef> init_module() {
     if (g_module != nullptr) {
         return py::OwnedRef::borrow(g_module);
     }
-    py::OwnedRef module = py::OwnedRef::steal(PyModule_Create2(&g_module_def, 1013));
+    py::OwnedRef module = py::OwnedRef::steal(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
     if (!module) {
         return py::fetch_error();
     }
