@@ -374,10 +374,16 @@ class FlatTable {
     // Lookups through a non-const table may move a flooded table into the
     // ordered mode; through a const one they never change it.
     iterator find(const key_type& key) {
+        return block_ != nullptr ? find(key, hash_of(key)) : end();
+    }
+    // The same, for a caller that looks one key up in many tables (as
+    // delete_node does in every source's map) and so hashes it once: `hash`
+    // must be hasher()(key).
+    iterator find(const key_type& key, std::uint64_t hash) {
         if (block_ == nullptr) {
             return end();
         }
-        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash_of(key)).slot;
+        const std::size_t slot = probe_for<ProbeFor::kFind>(block_, key, hash).slot;
         if (slot < flat_table_detail::kFlooded) {
             return at<iterator>(slot);
         }
