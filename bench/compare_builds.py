@@ -1,6 +1,6 @@
 """Two builds of tavro_api in one process, timed in turn on one workload.
 
-    python bench/compare_builds.py DIR_A DIR_B nodes|edges|deletes|to_bytes|from_bytes RUNS
+    python bench/compare_builds.py DIR_A DIR_B nodes|edges|deletes|node_deletes|to_bytes|from_bytes RUNS
 
 DIR_A and DIR_B each hold a built ``tavro_api*.so``. Both are loaded side by
 side (as different files they are different modules), and each run times A
@@ -12,8 +12,9 @@ Prints the median time of each build and the median and range of B/A.
 Workloads (the benchmark's seeds and sizes): ``nodes``, 200,000 add_node calls
 over 100,000 ids; ``edges``, 1,000,000 add_edge calls over 100,000 sources;
 ``deletes``, 100,000 delete_edge calls on that diff (only the deletes timed);
-``to_bytes``, to_bytes of the diff of all three, which must give the same bytes
-under both builds; ``from_bytes``, from_bytes of those bytes.
+``node_deletes``, 1,000 delete_node calls on it; ``to_bytes``, to_bytes of the
+diff of all four, which must give the same bytes under both builds;
+``from_bytes``, from_bytes of those bytes.
 """
 
 from __future__ import annotations
@@ -64,6 +65,12 @@ def delete_edges(diff, d) -> None:
         f(a, b)
 
 
+def delete_nodes(diff, d) -> None:
+    f = diff.delete_node
+    for i in d.node_ids:
+        f(i)
+
+
 def runner(kind: str, builds: list):
     """A function of a build that does one run and returns its CPU time."""
     e = workloads.edge_workload(1, 100_000, 10)
@@ -81,6 +88,14 @@ def runner(kind: str, builds: list):
             return timed(lambda: delete_edges(diff, d))
 
         return run
+    if kind == "node_deletes":
+
+        def run_node_deletes(m):
+            diff = m.PyGraphDiff()
+            add_edges(diff, e)
+            return timed(lambda: delete_nodes(diff, d))
+
+        return run_node_deletes
     if kind in ("to_bytes", "from_bytes"):
         built = {}
         for m in builds:
@@ -88,6 +103,7 @@ def runner(kind: str, builds: list):
             add_edges(diff, e)
             add_nodes(diff, n)
             delete_edges(diff, d)
+            delete_nodes(diff, d)
             built[m] = diff
         if len({built[m].to_bytes() for m in builds}) != 1:
             raise SystemExit("the two builds write different bytes")

@@ -324,10 +324,16 @@ class FlatTable {
 
     // A lookup may move a flooded table into the ordered mode.
     iterator find(const key_type& key) {
+        return block_ != nullptr ? find(key, hash_of(key)) : end();
+    }
+    // The same, for a caller that looks one key up in many tables (as
+    // delete_node does in every source's map) and so hashes it once: `hash`
+    // must be hasher()(key).
+    iterator find(const key_type& key, std::uint64_t hash) {
         if (block_ == nullptr) {
             return end();
         }
-        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash_of(key));
+        const ProbeResult probe = probe_for<ProbeFor::kFind>(block_, key, hash);
         if (probe.outcome == Probed::kFound) {
             return at<iterator>(probe.slot);
         }

@@ -1,8 +1,5 @@
 // The module's entry point. Single-phase initialisation: the module object is
 // built once per process and handed out again on every later import.
-#include <atomic>
-#include <cstdint>
-
 #include "boundary/call_wrapper.hpp"
 #include "boundary/panic.hpp"
 #include "extension/py_graph_diff_object.hpp"
@@ -23,11 +20,6 @@ PyModuleDef g_module_def = {
     nullptr,      // m_free
 };
 
-// The interpreter that first initialised the module; -1 until then. Never
-// released: the module's state is shared by the whole process, so only that
-// interpreter may use it.
-std::atomic<std::int64_t> g_interpreter_id{-1};
-
 // Filled once under the interpreter lock; kept for the life of the process.
 PyObject* g_module = nullptr;
 
@@ -35,13 +27,13 @@ constexpr const char* kSubinterpreterMessage =
     "PyO3 modules do not yet support subinterpreters, see "
     "https://docs.python.org/3/howto/isolating-extensions.html";
 
-py::PyResult<void> claim_interpreter() {
-    const std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
-    if (id == -1) {
-        return py::fetch_error();
-    }
-    std::int64_t expected = -1;
-    if (!g_interpreter_id.compare_exchange_strong(expected, id) && expected != id) {
+// The module's state is shared by the whole process, so only one interpreter
+// may hold it: the main one, which outlives every other. A subinterpreter is
+// refused before anything is made in it. (CPython 3.13 runs this function in
+// the main interpreter whichever imports; 3.12 runs it in the importing one,
+// and refuses an isolated subinterpreter only after it has returned.)
+py::PyResult<void> check_interpreter() {
+    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {
         return py::PendingError::lazy(PyExc_ImportError, kSubinterpreterMessage);
     }
     return {};
@@ -85,11 +77,11 @@ py::PyResult<void> module_body(PyObject* module) {
 }
 
 py::PyResult<py::OwnedRef> init_module() {
-    TAVRO_TRY(claim_interpreter());
+    TAVRO_TRY(check_interpreter());
     if (g_module != nullptr) {
         return py::OwnedRef::borrow(g_module);
     }
-    py::OwnedRef module = py::OwnedRef::steal(PyModule_Create2(&g_module_def, 1013));
+    py::OwnedRef module = py::OwnedRef::steal(PyModule_Create2(&g_module_def, PYTHON_API_VERSION));
     if (!module) {
         return py::fetch_error();
     }

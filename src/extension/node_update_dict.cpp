@@ -115,21 +115,6 @@ py::OwnedRef to_py(bool flag) {
     return py::OwnedRef::borrow(flag ? Py_True : Py_False);
 }
 
-// Converts `found` into `value`, one field of an update.
-template <class Value>
-py::PyResult<void> convert_into(PyObject* found, std::optional<Value>& value) {
-    TAVRO_TRY_ASSIGN(value, from_py(found, std::type_identity<Value>{}));
-    return {};
-}
-
-// Converts `found`, the value under the key of `field`, into that field of
-// `update`.
-py::PyResult<void> convert_field(PyObject* found, std::size_t field, NodeUpdate& update) {
-    py::PyResult<void> read;
-    visit_field(update, field, [&](auto& value) { read = convert_into(found, value); });
-    return read;
-}
-
 // The field named by `key`, an exact str, or node_update_fields.size().
 std::size_t field_named(PyObject* key, const FieldKeys& keys) {
     for (std::size_t field = 0; field < keys.size(); ++field) {
@@ -159,11 +144,11 @@ bool is_plain_value(PyObject* value) {
 using FieldValues = std::array<PyObject*, node_update_fields.size()>;
 
 // Finds each field's value (borrowed) in one pass over the dict's items, where
-// that gives what the lookups below would: every key an exact str, so matching
-// runs no Python code, and every value of an exact built-in type, so no
-// conversion runs Python code that could change the dict between lookups. A
-// dict of more items than there are fields takes the lookups, which bound the
-// cost of a call whatever the dict holds.
+// that gives what looking each key up would: every key an exact str, so
+// matching runs no Python code, and every value of an exact built-in type, so
+// no conversion runs Python code that could change the dict between lookups. A
+// dict of more items than there are fields is looked up key by key, which
+// bounds the cost of a call whatever the dict holds.
 bool find_plain_values(PyObject* dict, FieldValues& values) {
     if (PyDict_GET_SIZE(dict) > static_cast<Py_ssize_t>(node_update_fields.size())) {
         return false;
@@ -183,23 +168,46 @@ bool find_plain_values(PyObject* dict, FieldValues& values) {
     return true;
 }
 
-// Looks each key up in the dict form's order and converts its value before
-// the next lookup, so a conversion that changes the dict is seen by the keys
-// after it.
-py::PyResult<void> read_fields_in_order(PyObject* dict, NodeUpdate& update) {
-    for (const std::size_t field : dict_order) {
-        PyObject* found = PyDict_GetItemWithError(dict, field_keys()[field]);
-        if (found == nullptr) {
-            if (PyErr_Occurred() != nullptr) {
-                return py::fetch_error();
+// Converts each field's value in the dict form's order, before the next key
+// is looked up: a conversion that changes the dict is seen by the keys after
+// it, and the first failure in this order is the one returned. With
+// kFoundInOnePass, `values` already holds what the lookups would find. The
+// fields are unrolled so that each one's type is known at compile time.
+template <bool kFoundInOnePass>
+py::PyResult<NodeUpdate> read_fields(PyObject* dict, const FieldValues& values) {
+    NodeUpdate update;
+    py::PyResult<void> read;
+    const auto read_field = [&](auto field) {
+        PyObject* found = values[field];
+        // Held strongly when looked up: converting may run Python code that
+        // changes the dict.
+        py::OwnedRef held;
+        if constexpr (!kFoundInOnePass) {
+            found = PyDict_GetItemWithError(dict, field_keys()[field]);
+            if (found == nullptr && PyErr_Occurred() != nullptr) {
+                read = py::fetch_error();
+                return false;
             }
-            continue;
+            held = py::OwnedRef::borrow(found);
         }
-        // Held strongly: converting may run Python code that changes the dict.
-        py::OwnedRef held = py::OwnedRef::borrow(found);
-        TAVRO_TRY(convert_field(held.get(), field, update));
-    }
-    return {};
+        if (found != nullptr) {
+            visit_field(update, field, [&](auto& value) {
+                using Value = typename std::remove_reference_t<decltype(value)>::value_type;
+                auto converted = from_py(found, std::type_identity<Value>{});
+                if (converted) {
+                    value = std::move(converted).value();
+                } else {
+                    read = std::move(converted).error();
+                }
+            });
+        }
+        return read.ok();
+    };
+    [&]<std::size_t... P>(std::index_sequence<P...>) {
+        (read_field(std::integral_constant<std::size_t, dict_order[P]>{}) && ...);
+    }(std::make_index_sequence<dict_order.size()>{});
+    TAVRO_TRY(read);
+    return update;
 }
 
 }  // namespace
@@ -208,29 +216,11 @@ py::PyResult<NodeUpdate> pydict_to_node_update(PyObject* object) {
     if (!PyDict_Check(object)) {
         return py::type_mismatch(object, "PyDict");
     }
-    NodeUpdate update;
     FieldValues values{};
-    if (!find_plain_values(object, values)) {
-        TAVRO_TRY(read_fields_in_order(object, update));
-        return update;
+    if (find_plain_values(object, values)) {
+        return read_fields<true>(object, values);
     }
-    // Fields in declaration order, where each one's type is known at compile
-    // time. After a failure, which is rare, they are converted again in the
-    // dict form's order, so that the error is the first one in that order.
-    bool converted = true;
-    for_each_field(update, [&](auto field, auto& value) {
-        if (converted && values[field] != nullptr) {
-            converted = convert_into(values[field], value).ok();
-        }
-    });
-    if (!converted) {
-        for (const std::size_t field : dict_order) {
-            if (values[field] != nullptr) {
-                TAVRO_TRY(convert_field(values[field], field, update));
-            }
-        }
-    }
-    return update;
+    return read_fields<false>(object, values);
 }
 
 py::PyResult<py::OwnedRef> node_update_to_pydict(const NodeUpdate& update) {

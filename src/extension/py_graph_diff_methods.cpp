@@ -1,5 +1,5 @@
 // The methods of PyGraphDiff. Every method takes the same road: bind the
-// arguments, check and borrow the receiver, convert every argument (all of
+// arguments, borrow the receiver, convert every argument (all of
 // them before the diff is touched, so a failing call changes nothing), run one
 // model operation or build one listing, release the borrow.
 #include "extension/py_graph_diff_methods.hpp"
@@ -27,14 +27,9 @@ using py::PyResult;
 
 constexpr std::string_view kClassName = "PyGraphDiff";
 
-PyResult<PyGraphDiffObject*> receiver(PyObject* self) {
-    if (is_exactly_py_graph_diff(self)) {
-        return reinterpret_cast<PyGraphDiffObject*>(self);
-    }
-    TAVRO_TRY_ASSIGN(PyTypeObject * type, py_graph_diff_type());
-    if (Py_TYPE(self) != type && PyType_IsSubtype(Py_TYPE(self), type) == 0) {
-        return py::type_mismatch(self, kClassName);
-    }
+// The interpreter's method descriptors pass every method an instance of the
+// class, which has no subclasses, as its receiver.
+PyGraphDiffObject* receiver(PyObject* self) noexcept {
     return reinterpret_cast<PyGraphDiffObject*>(self);
 }
 
@@ -42,13 +37,12 @@ OwnedRef none() {
     return OwnedRef::borrow(Py_None);
 }
 
-// A method without parameters: checks the receiver, borrows it (shared or
-// exclusive) and runs `body` on the diff.
+// A method without parameters: borrows the receiver (shared or exclusive) and
+// runs `body` on the diff.
 template <class Borrow, class Body>
 PyObject* method_without_arguments(PyObject* self, Body body) {
     return py::call_entry([&]() -> PyResult<OwnedRef> {
-        TAVRO_TRY_ASSIGN(PyGraphDiffObject * object, receiver(self));
-        TAVRO_TRY_ASSIGN(Borrow borrow, Borrow::take(object));
+        TAVRO_TRY_ASSIGN(Borrow borrow, Borrow::take(receiver(self)));
         return body(borrow.diff());
     });
 }
@@ -59,7 +53,7 @@ PyObject* reading_method(PyObject* self, Build build) {
     return method_without_arguments<SharedBorrow>(self, build);
 }
 
-// Binds the arguments, then checks and borrows the receiver exclusively.
+// Binds the arguments, then borrows the receiver exclusively.
 template <std::size_t N>
 struct BoundCall {
     std::array<PyObject*, N> args;
@@ -71,8 +65,7 @@ PyResult<BoundCall<N>> begin_changing_call(const py::FunctionDescription& functi
                                            PyObject* const* args, Py_ssize_t nargs,
                                            PyObject* kwnames) {
     TAVRO_TRY_ASSIGN(auto bound, py::bind_fastcall<N>(function, args, nargs, kwnames));
-    TAVRO_TRY_ASSIGN(PyGraphDiffObject * object, receiver(self));
-    TAVRO_TRY_ASSIGN(ExclusiveBorrow borrow, ExclusiveBorrow::take(object));
+    TAVRO_TRY_ASSIGN(ExclusiveBorrow borrow, ExclusiveBorrow::take(receiver(self)));
     return BoundCall<N>{bound, std::move(borrow)};
 }
 
@@ -136,20 +129,18 @@ void add_edge_to(Diff& diff, const Edge& edge, float weight) {
 }
 
 // The common call of add_edge and delete_edge takes a short road: positional
-// arguments only, a receiver that is exactly a PyGraphDiff with no borrow
-// held, ids that are exactly bytes of 16 and a weight that is exactly a
-// float. Nothing on it can run Python code or fail, so no other call can see
-// the diff while it changes, and binding, error values, the borrow and the
-// extra reference to the receiver can all be left out. Every other call
-// (keywords, another type, a subclass, a borrow held) takes the full road,
-// which makes every error in its order.
+// arguments only, a receiver with no borrow held, ids that are exactly bytes
+// of 16 and a weight that is exactly a float. Nothing on it can run Python
+// code or fail, so no other call can see the diff while it changes, and
+// binding, error values, the borrow and the extra reference to the receiver
+// can all be left out. Every other call (keywords, arguments of other types,
+// a borrow held) takes the full road, which makes every error in its order.
 PyGraphDiffObject* plain_receiver(PyObject* self, Py_ssize_t nargsf, PyObject* kwnames,
                                   Py_ssize_t arity) noexcept {
-    if (kwnames != nullptr || PyVectorcall_NARGS(static_cast<std::size_t>(nargsf)) != arity ||
-        !is_exactly_py_graph_diff(self)) {
+    if (kwnames != nullptr || PyVectorcall_NARGS(static_cast<std::size_t>(nargsf)) != arity) {
         return nullptr;
     }
-    auto* object = reinterpret_cast<PyGraphDiffObject*>(self);
+    PyGraphDiffObject* object = receiver(self);
     return object->borrow_flag == 0 ? object : nullptr;
 }
 

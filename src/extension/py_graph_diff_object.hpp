@@ -20,16 +20,6 @@ struct PyGraphDiffObject {
 // process (borrowed reference).
 py::PyResult<PyTypeObject*> py_graph_diff_type();
 
-namespace type_detail {
-// The class once created by py_graph_diff_type(), null before.
-extern PyTypeObject* g_class;
-}  // namespace type_detail
-
-// Whether `object` is a PyGraphDiff itself, not an instance of a subclass.
-inline bool is_exactly_py_graph_diff(PyObject* object) noexcept {
-    return Py_TYPE(object) == type_detail::g_class;
-}
-
 // Allocates a new instance and moves `diff` into it.
 py::PyResult<py::OwnedRef> new_py_graph_diff(PyTypeObject* type, Diff&& diff);
 

@@ -11,12 +11,10 @@
 
 namespace tavro::ext {
 
-// Filled once under the interpreter lock; kept for the life of the process.
-PyTypeObject* type_detail::g_class = nullptr;
-
 namespace {
 
-using type_detail::g_class;
+// Filled once under the interpreter lock; kept for the life of the process.
+PyTypeObject* g_class = nullptr;
 
 // Class name, text signature "()", then the marker that ends an embedded
 // signature; the class has no other documentation.

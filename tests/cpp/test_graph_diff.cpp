@@ -1,9 +1,32 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <new>
 #include <string>
 #include <utility>
 
 #include "diff_text.hpp"
+
+// This binary's operator new fails every allocation once this many have
+// succeeded; negative: none fails.
+long g_allocations_left = -1;
+
+void* operator new(std::size_t size) {
+    if (g_allocations_left == 0) {
+        throw std::bad_alloc();
+    }
+    --g_allocations_left;
+    void* block = std::malloc(size == 0 ? 1 : size);
+    return block != nullptr ? block : throw std::bad_alloc();
+}
+// Not inlined, so that the compiler sees new and delete paired, not new and free.
+[[gnu::noinline]] void operator delete(void* block) noexcept {
+    std::free(block);
+}
+[[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 namespace tavro {
 namespace {
@@ -43,6 +66,46 @@ TEST(DiffRules, HistoryTable) {
                       (words.empty() ? "" : " ") + words,
                   expected)
             << history;
+    }
+}
+
+void change(Diff& d, char kind, const Uuid& a, const Uuid& b) {
+    NodeUpdate update;
+    update.red = 1;
+    if (kind == 'N') {
+        d.add_or_update_node(a, std::move(update));
+    } else if (kind == 'D') {
+        d.delete_node(a);
+    } else if (kind == 'E') {
+        (void)d.add_edge(a, b, Weight::of(1.0F));
+    } else {
+        d.delete_edge(a, b);
+    }
+}
+
+// Each call of a random history over ten ids is first made on copies of the
+// diff whose first, second, ... allocation fails, until one succeeds.
+TEST(DiffRules, ACallThatRunsOutOfMemoryChangesNothing) {
+    Diff d;
+    std::uint32_t random = 1;
+    for (int step = 0; step < 1500; ++step) {
+        random = random * 1103515245 + 12345;
+        const char kind = "NNDEEEEEX"[(random >> 8) % 9];
+        const Uuid a = testing::id_of(static_cast<char>('a' + (random >> 12) % 10));
+        const Uuid b = testing::id_of(static_cast<char>('a' + (random >> 20) % 10));
+        for (long fail_at = 0;; ++fail_at) {
+            Diff tried = d;
+            g_allocations_left = fail_at;
+            try {
+                change(tried, kind, a, b);
+                g_allocations_left = -1;
+                d = std::move(tried);
+                break;
+            } catch (const std::bad_alloc&) {
+                g_allocations_left = -1;
+                ASSERT_EQ(state(tried), state(d)) << kind << " at step " << step;
+            }
+        }
     }
 }
 
