@@ -12,7 +12,8 @@
 // Running out of memory (std::bad_alloc from an insert, or from a lookup that
 // moves a flooded table into its ordered mode) leaves the diff as it was:
 // each operation looks up first, then inserts (undoing its inserts if one
-// fails), and erases last what it found, which allocates nothing.
+// fails), and erases last what it found (a key that a lookup found is erased
+// without allocating: only a lookup that misses can move a table).
 #pragma once
 
 #include <cstddef>
@@ -50,13 +51,13 @@ struct GraphDiff {
     }
 
     void add_or_update_node(const Id& id, T&& update) {
-        const auto mark = deleted_nodes.find(id);
+        const bool marked = deleted_nodes.contains(id);
         auto [entry, inserted] = new_or_updated_nodes.try_emplace(id, std::move(update));
         if (!inserted) {
             entry->second += std::move(update);
         }
-        if (mark != deleted_nodes.end()) {
-            deleted_nodes.erase(mark);
+        if (marked) {
+            deleted_nodes.erase(id);
         }
     }
 
@@ -64,8 +65,8 @@ struct GraphDiff {
     // (without recording those), records each pending edge into it as
     // deleted, and marks the node deleted.
     void delete_node(const Id& id) {
-        const auto node = new_or_updated_nodes.find(id);
-        const auto outgoing = edges.new_or_updated.find(id);
+        const bool updated = new_or_updated_nodes.contains(id);
+        const bool outgoing = edges.new_or_updated.contains(id);
         const std::uint64_t hash = typename HashMap<Id, W>::hasher()(id);
         std::vector<Incoming> incoming = incoming_edges(id, hash);
         try {
@@ -78,11 +79,10 @@ struct GraphDiff {
         } catch (...) {
             for (const Incoming& edge : incoming) {
                 if (edge.new_source || edge.recorded) {
-                    const auto record = edges.deleted.find(edge.source->first);
                     if (edge.new_source) {
-                        edges.deleted.erase(record);
+                        edges.deleted.erase(edge.source->first);
                     } else {
-                        record->second.erase(record->second.find(id));
+                        edges.deleted.find(edge.source->first)->second.erase(id);
                     }
                 }
             }
@@ -92,11 +92,11 @@ struct GraphDiff {
             // An inner map emptied here stays in place under its source.
             edge.source->second.erase(id, hash);
         }
-        if (outgoing != edges.new_or_updated.end()) {
-            edges.new_or_updated.erase(outgoing);
+        if (outgoing) {
+            edges.new_or_updated.erase(id);
         }
-        if (node != new_or_updated_nodes.end()) {
-            new_or_updated_nodes.erase(node);
+        if (updated) {
+            new_or_updated_nodes.erase(id);
         }
     }
 
@@ -108,16 +108,13 @@ struct GraphDiff {
             return false;
         }
         const auto record = edges.deleted.find(from);
-        typename HashSet<Id>::iterator target;
-        if (record != edges.deleted.end()) {
-            target = record->second.find(to);
-        }
+        const bool cancels = record != edges.deleted.end() && record->second.contains(to);
         add_under(edges.new_or_updated, from,
                   [&](auto& targets) { targets.insert_or_assign(to, weight); });
-        if (record != edges.deleted.end() && target != record->second.end()) {
-            record->second.erase(target);
+        if (cancels) {
+            record->second.erase(to);
             if (record->second.empty()) {
-                edges.deleted.erase(record);
+                edges.deleted.erase(from);
             }
         }
         return true;
@@ -130,17 +127,15 @@ struct GraphDiff {
         // Both tables are looked up by `from`: their misses can overlap.
         edges.deleted.load_home(from);
         const auto pending = edges.new_or_updated.find(from);
-        typename HashMap<Id, W>::iterator edge;
-        if (pending != edges.new_or_updated.end()) {
-            edge = pending->second.find(to);
-        }
+        const bool was_pending =
+            pending != edges.new_or_updated.end() && pending->second.contains(to);
         add_under(edges.deleted, from, [&](auto& targets) { targets.insert(to); });
         if (pending != edges.new_or_updated.end()) {
-            if (edge != pending->second.end()) {
-                pending->second.erase(edge);
+            if (was_pending) {
+                pending->second.erase(to);
             }
             if (pending->second.empty()) {
-                edges.new_or_updated.erase(pending);
+                edges.new_or_updated.erase(from);
             }
         }
     }
@@ -199,7 +194,7 @@ struct GraphDiff {
             insert(entry->second);
         } catch (...) {
             if (added) {
-                outer.erase(entry);
+                outer.erase(source);
             }
             throw;
         }
