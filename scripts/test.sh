@@ -117,23 +117,39 @@ run_python_tests() {
         "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
 }
 
+# stubtest VENV: the stubs installed in VENV match its module. Run from
+# tests/typing, where no folder named tavro_api can shadow the installed one.
+stubtest() {
+    (cd "$ROOT/tests/typing" && "$ROOT/$1/bin/python" -m mypy.stubtest tavro_api \
+        --allowlist "$ROOT/stubs/stubtest-allowlist.txt")
+}
+
+# The lines of misuse.py on which a checker's output (on stdin) reports an error.
+error_lines() {
+    grep -E 'error' | grep -oE 'misuse\.py:[0-9]+' | cut -d: -f2 | sort -nu | xargs
+}
+
 # The stubs match the module (stubtest), typed code using them passes
-# `mypy --strict`, and each call marked "# E:" in misuse.py is rejected.
+# `mypy --strict` and pyright (strict, by its comment), and mypy and pyright
+# each reject misuse.py on its marked lines and nowhere else.
 check_types() {
     local venv=$1
-    "$venv/bin/python" -m pip install -q mypy
+    "$venv/bin/python" -m pip install -q mypy pyright
+    stubtest "$venv"
     (
         cd tests/typing
-        "$ROOT/$venv/bin/python" -m mypy.stubtest tavro_api --allowlist "$ROOT/stubs/stubtest-allowlist.txt"
-        "$ROOT/$venv/bin/python" -m mypy --strict usage.py
-        local expected found
-        expected=$(grep -c '# E:' misuse.py)
-        found=$("$ROOT/$venv/bin/python" -m mypy misuse.py | grep -c ': error:' || true)
-        if [ "$found" != "$expected" ]; then
-            echo "misuse.py: expected $expected type errors, mypy found $found" >&2
+        local python=$ROOT/$venv/bin/python expected mypy_lines pyright_lines
+        "$python" -m mypy --strict usage.py
+        "$ROOT/$venv/bin/pyright" --pythonpath "$python" usage.py
+        expected=$(grep -n '# E:' misuse.py | cut -d: -f1 | xargs)
+        # Both exit non-zero when they find errors, as they must here.
+        mypy_lines=$("$python" -m mypy misuse.py | error_lines || true)
+        pyright_lines=$("$ROOT/$venv/bin/pyright" --pythonpath "$python" misuse.py | error_lines || true)
+        if [ "$mypy_lines" != "$expected" ] || [ "$pyright_lines" != "$expected" ]; then
+            echo "misuse.py: errors expected on lines $expected; mypy: $mypy_lines; pyright: $pyright_lines" >&2
             return 1
         fi
-        echo "misuse.py: all $expected misuses rejected"
+        echo "misuse.py: mypy and pyright reject the misuse on lines $expected only"
     )
 }
 
@@ -148,7 +164,7 @@ fast_mode() {
         build_tree .venv build/dev -Ccmake.define.TAVRO_BUILD_TESTS=ON
     stage "C++ tests" build/dev/core_tests --gtest_brief=1
     stage "pytest 3.12" run_python_tests .venv build/dev
-    stage "type stubs (stubtest, mypy)" check_types .venv
+    stage "type stubs (stubtest, mypy, pyright)" check_types .venv
 }
 
 # The core is the same for every interpreter and its C++ tests ran above:
