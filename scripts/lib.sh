@@ -10,8 +10,9 @@ log() { printf '\n== %s\n' "$*"; }
 # builds whose compiler or standard library differs from the system's), clang
 # and its runtime libraries (libFuzzer, the sanitizers) for the fuzzers, ninja,
 # valgrind for the memcheck run, clang 16 with libc++, the cross compilers with
-# their static C libraries and qemu-user to run what they build, mingw-w64, and
-# Wine to run what it builds. libclang-rt-dev is Debian's name for the runtime
+# their static C libraries and qemu-user to run what they build, mingw-w64,
+# Wine to run what it builds, and Node.js, which pyright runs on (the PyPI
+# package brings pyright itself). libclang-rt-dev is Debian's name for the runtime
 # of its default clang, whatever its version. Installed with apt when missing
 # (CI runs as root on a new machine), without the packages they only
 # recommend: whatever is needed is listed.
@@ -34,6 +35,7 @@ i686-linux-gnu-g++                                        g++-i686-linux-gnu
 qemu-s390x                                                qemu-user
 x86_64-w64-mingw32-g++-posix                              g++-mingw-w64-x86-64-posix
 /usr/lib/wine/wine64                                      wine64
+node                                                      nodejs
 '
 
 ensure_system_packages() {
