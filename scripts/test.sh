@@ -266,7 +266,7 @@ wheel_test() {
     expected=$("$python" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')
     [[ $name == tavro_api-"$expected"-* ]] ||
         { echo "$name does not carry the version $expected of pyproject.toml" >&2; return 1; }
-    echo "$name: $(du -k "$wheel" | cut -f1) KB, $WHEEL_POLICY"
+    echo "$name: $(($(stat -c %s "$wheel") / 1024)) KiB, $WHEEL_POLICY"
 
     "$dir/venv/bin/python" -m pip install -q --no-index "$wheel"
     # The test extra's packages, from the index: tavro_api itself is installed.
