@@ -62,7 +62,8 @@ inline std::string json_of(const NodeUpdate& update) {
 // "Da" a deleted node, "Ea:" a pending-edge source and "Eab=w" its edge (a NaN
 // weight as its bits, "Eab=W7fc00001"), "Xa:" and "Xab" the same for deleted
 // edges.
-inline std::string state(const Diff& d) {
+template <class D = Diff>
+std::string state(const D& d) {
     std::multiset<std::string> words;
     const auto word = [&](char kind, const Uuid& id, const std::string& rest) {
         words.insert(kind + name_of(id) + rest);
@@ -130,8 +131,9 @@ inline std::vector<std::uint8_t> to_bytes(const Diff& diff) {
 // Applies operations written like the words of state(): "Na{json}", "Da",
 // "Eab=w" (refusals ignored; "Eab=W7fc00001" gives the weight's bits), "Xab"
 // and "clear".
-inline Diff diff_of(std::string_view operations) {
-    Diff d;
+template <class D = Diff>
+D diff_of(std::string_view operations) {
+    D d;
     std::istringstream in{std::string(operations)};
     for (std::string op; in >> op;) {
         const Uuid a = id_of(op[1]);
