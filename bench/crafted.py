@@ -54,6 +54,16 @@ def delete_nodes(ids):
         diff.delete_node(node)
 
 
+def delete_targets(ids):
+    """A chain of edges through the ids, then delete_node of each: the scans
+    pay for the reverse index, which the rest of the calls use."""
+    diff = PyGraphDiff()
+    for source, target in zip(ids, ids[1:] + ids[:1]):
+        diff.add_edge(source, target, 1.0)
+    for node in ids:
+        diff.delete_node(node)
+
+
 def add_nodes(ids):
     diff = PyGraphDiff()
     for node in ids:
@@ -79,6 +89,7 @@ PATHS = [
     ),
     ("add_edge into one source", "edges-grow", lambda ids: (add_edges, ids)),
     ("delete_node", "set-grow", lambda ids: (delete_nodes, ids)),
+    ("delete_node of targets", "index-grow", lambda ids: (delete_targets, ids)),
     ("add_node(id, {})", "nodes-grow", lambda ids: (add_nodes, ids)),
 ]
 

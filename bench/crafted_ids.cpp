@@ -7,7 +7,9 @@
 // TABLE is the container the ids will land in and how it gets its capacity:
 // set-reserve (deleted nodes read from bytes), set-grow (delete_node calls),
 // edges-reserve (one source's targets read from bytes), edges-grow (add_edge
-// calls into one source), nodes-reserve, nodes-grow (node changes).
+// calls into one source), nodes-reserve, nodes-grow (node changes),
+// index-grow (add_edge calls from as many sources, whose targets then fill
+// delete_node's reverse index).
 //
 // "range": every id's home position lies in one short range (3 windows), so
 // in a flat table each insert probes past all ids before it.
@@ -53,6 +55,9 @@ std::size_t table_capacity(const std::string& table, std::size_t count) {
     }
     if (table.starts_with("edges-")) {
         return capacity_for<tavro::HashMap<tavro::Uuid, float>>(count, grow);
+    }
+    if (table.starts_with("index-")) {
+        return capacity_for<tavro::HashMap<tavro::Uuid, tavro::HashSet<tavro::Uuid>>>(count, grow);
     }
     if (table.starts_with("nodes-")) {
         return capacity_for<decltype(tavro::Diff{}.new_or_updated_nodes)>(count, grow);

@@ -12,8 +12,9 @@ ten and says so in the table):
       dict with a label of 10 to 20 characters, size, red, green, blue and
       show_label.
   D   100,000 delete_edge calls for pending edges of E's diff, then 1,000
-      delete_node calls on it; delete_node walks every source by design, so it
-      is reported on its own, per call, with the number of sources it walked.
+      delete_node calls on it; and delete_node of random nodes of E's diff at
+      10,000 and 100,000 sources: the median call of the first 1,000, and all
+      the calls that delete a tenth of the nodes.
   L   the four listings, num_nodes/num_edges, to_bytes and from_bytes on the
       diff of E plus N plus D's deletions (so that all four containers hold
       something).
@@ -311,16 +312,42 @@ def bench_deletes(s: Samples, e: wl.EdgeWorkload, d: wl.DeleteWorkload, runs: in
                 timed(lambda: loop_delete_edges(diff, d.edge_froms, d.edge_tos)),
                 len(d.edge_froms),
             )
-            if impl == "pure":
-                info["sources_walked"] = len(diff.containers()[2])
-            s.add(
-                "D delete_node",
-                impl,
-                timed(lambda: loop_delete_nodes(diff, d.node_ids)),
-                len(d.node_ids),
-            )
             del diff
     return info
+
+
+def per_call_median(f, ids) -> tuple[int, int]:
+    """The median CPU and wall time of f(i) for each i but the first."""
+    cpu, wall = [], []
+    for i in ids:
+        c, w = time.thread_time_ns(), time.perf_counter_ns()
+        f(i)
+        wall.append(time.perf_counter_ns() - w)
+        cpu.append(time.thread_time_ns() - c)
+    return int(statistics.median(cpu[1:])), int(statistics.median(wall[1:]))
+
+
+def bench_delete_nodes(s: Samples, sizes: wl.Sizes, runs: int) -> None:
+    """delete_node of random nodes of E's diff at two sizes: per call (median,
+    each call timed), and all the calls that delete a tenth of the nodes. The
+    pure peer scans every source on each call; it deletes a tenth of the
+    nodes of the smaller diff only."""
+    for sources in (sizes.cache_sources, sizes.edge_sources):
+        e = wl.edge_workload(SEED_EDGES, sources, sizes.edges_per_source)
+        tenth = wl.delete_workload(SEED_DELETES, e, 0, sources // 10).node_ids
+        per_call = f"D delete_node, {sources:,} sources"
+        for _ in range(runs):
+            for impl, cls in IMPLS.items():
+                diff = build(cls, e)
+                median = per_call_median(diff.delete_node, tenth[: sizes.delete_nodes])
+                s.add(per_call, impl, median)
+                tenth_name = f"D delete 10% of {sources:,} nodes"
+                if impl == "pure" and sources != sizes.cache_sources:  # a minute a run
+                    s.add(tenth_name, "pure, median call x count", median, 1 / len(tenth))
+                else:
+                    diff = build(cls, e)
+                    s.add(tenth_name, impl, timed(lambda: loop_delete_nodes(diff, tenth)))
+                del diff
 
 
 LISTINGS = ("new_or_updated_nodes", "deleted_nodes", "new_or_updated_edges", "deleted_edges")
@@ -512,7 +539,10 @@ def build_rows(s: Samples, mem: list[dict], sizes: wl.Sizes, info: dict) -> list
     floor("N add_node", "d[i] = u.copy()", 0.5)
     peer("N add_node", "pure")
     floor("D delete_edge", "pure", 0.4)
-    peer("D delete_node", "pure", None, f"(walks {info.get('sources_walked', '?')} sources)")
+    for sources in (sizes.cache_sources, sizes.edge_sources):
+        peer(f"D delete_node, {sources:,} sources", "pure", None, "(median call)")
+        big = sources != sizes.cache_sources
+        peer(f"D delete 10% of {sources:,} nodes", "pure, median call x count" if big else "pure")
     listing_goals = {
         "new_or_updated_nodes": 1.3,
         "deleted_nodes": None,
@@ -700,6 +730,7 @@ def main(argv=None) -> None:
     bench_nodes(s, n, args.runs)
     say(f"D: {len(d.edge_froms):,} delete_edge and {len(d.node_ids):,} delete_node calls")
     info = bench_deletes(s, e, d, args.runs)
+    bench_delete_nodes(s, sizes, args.runs)
     say("L: listings, counts, to_bytes, from_bytes")
     info["diff"] = bench_listings_and_bytes(s, e, n, d, fl, args.runs)
     mem = []
@@ -735,7 +766,6 @@ def main(argv=None) -> None:
         "load_average_after": load_after,
         "seconds": time.time() - started,
         "diff": info.get("diff"),
-        "delete_node_sources_walked": info.get("sources_walked"),
         "rows": rows,
         "memory": mem,
         "samples_cpu_ns": s.data,
