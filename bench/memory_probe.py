@@ -17,6 +17,12 @@ temporaries are freed as it goes.
 
     python bench/memory_probe.py tavro|pure edges SOURCES PER_SOURCE SEED
     python bench/memory_probe.py tavro|pure edges-fresh SOURCES PER_SOURCE SEED
+    python bench/memory_probe.py tavro|pure edges-deleting SOURCES PER_SOURCE SEED
+
+``edges-deleting`` then calls delete_node for ids that are not in the diff,
+one for every 50 sources: enough scans to pay for tavro_api's reverse index,
+whose memory is then charged too (the calls change nothing else but the set
+of deleted nodes).
     python bench/memory_probe.py tavro|pure nodes DISTINCT CALLS SEED
 """
 
@@ -48,7 +54,9 @@ def _new_diff(impl: str):
     raise SystemExit(f"unknown implementation {impl!r}")
 
 
-def probe_edges(impl: str, sources: int, per_source: int, seed: int, fresh: bool = False) -> dict:
+def probe_edges(
+    impl: str, sources: int, per_source: int, seed: int, fresh: bool = False, deleting: bool = False
+) -> dict:
     """With `fresh`, every call passes new id objects (copies of the pool's),
     as a program that decodes ids from a stream would, and what the peer
     keeps of them is charged to it."""
@@ -56,6 +64,7 @@ def probe_edges(impl: str, sources: int, per_source: int, seed: int, fresh: bool
 
     rng = random.Random(seed)
     ids = make_ids(rng, sources)
+    absent = make_ids(rng, sources // 50) if deleting else []
     diff = _new_diff(impl)
     add_edge = diff.add_edge
     pending = 0
@@ -68,10 +77,12 @@ def probe_edges(impl: str, sources: int, per_source: int, seed: int, fresh: bool
                 add_edge(bytes(memoryview(source)), bytes(memoryview(target)), random_weight(rng))
             else:
                 add_edge(source, target, random_weight(rng))
+    for node in absent:
+        diff.delete_node(node)
     after = rss_bytes()
     return {
         "impl": impl,
-        "kind": "edges-fresh" if fresh else "edges",
+        "kind": "edges-fresh" if fresh else "edges-deleting" if deleting else "edges",
         "sources": sources,
         "calls": sources * per_source,
         "pending_edges": pending,
@@ -115,8 +126,8 @@ def main(argv: list[str]) -> None:
         raise SystemExit(__doc__)
     impl, kind, a, b, seed = argv[0], argv[1], int(argv[2]), int(argv[3]), int(argv[4])
     sys.path.insert(0, _HERE)
-    if kind in ("edges", "edges-fresh"):
-        result = probe_edges(impl, a, b, seed, fresh=kind == "edges-fresh")
+    if kind in ("edges", "edges-fresh", "edges-deleting"):
+        result = probe_edges(impl, a, b, seed, kind == "edges-fresh", kind == "edges-deleting")
     elif kind == "nodes":
         result = probe_nodes(impl, a, b, seed)
     else:

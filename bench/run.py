@@ -423,6 +423,13 @@ def bench_memory(sizes: wl.Sizes) -> list[dict]:
         ("E", "edges", sizes.edge_sources, sizes.edges_per_source, SEED_EDGES),
         ("E big", "edges", sizes.big_sources, sizes.big_edges_per_source, SEED_BIG),
         ("E, fresh ids", "edges-fresh", sizes.edge_sources, sizes.edges_per_source, SEED_EDGES),
+        (
+            "E, then delete_node",
+            "edges-deleting",
+            sizes.edge_sources,
+            sizes.edges_per_source,
+            SEED_EDGES,
+        ),
         ("N", "nodes", sizes.node_ids, sizes.node_calls, SEED_NODES),
     ]
     out = []
