@@ -9,7 +9,7 @@ import pytest
 from cases import CASES, C, call, expected_error, expected_model, populated
 from diff_model import DiffModel, id_text, snapshot
 from hypothesis import strategies as st
-from hypothesis.stateful import RuleBasedStateMachine, invariant, rule
+from hypothesis.stateful import RuleBasedStateMachine, invariant, precondition, rule
 from tavro_api import PyGraphDiff
 
 
@@ -53,7 +53,7 @@ UPDATES = st.fixed_dictionaries(
 class DiffAgainstModel(RuleBasedStateMachine):
     def __init__(self):
         super().__init__()
-        self.diff, self.model = PyGraphDiff(), DiffModel()
+        self.diff, self.model, self.scanned = PyGraphDiff(), DiffModel(), False
 
     @rule(node=IDS, update=UPDATES)
     def add_node(self, node, update):
@@ -64,6 +64,15 @@ class DiffAgainstModel(RuleBasedStateMachine):
     def delete_node(self, node):
         assert self.diff.delete_node(node) is None
         self.model.delete_node(node)
+
+    @precondition(lambda self: self.model.edges and not self.scanned)
+    @rule(node=IDS)
+    def delete_node_until_indexed(self, node):
+        """Deleting again changes nothing; 2**16 scanned sources pay for an index."""
+        for _ in range(2**16 // len(self.model.edges) + 1):
+            self.diff.delete_node(node)
+        self.model.delete_node(node)
+        self.scanned = True
 
     @rule(source=IDS, end=IDS, weight=WEIGHTS)
     def add_edge(self, source, end, weight):
