@@ -148,7 +148,9 @@ struct GraphDiff {
         if (!index_.active && index_.scanned >= Price::kMinScans &&
             index_.scanned >= Price::kScansPerEdge * pending_edges) {
             keeping_index([&] { build_index(); });
+            index_.allowance = std::max(pending_edges, Price::kMinScans);
         }
+        index_.kept = 0;
     }
 
     // Refuses an edge with an endpoint marked deleted, changing nothing
@@ -170,6 +172,9 @@ struct GraphDiff {
         }
         if (index_.active && from != to) [[unlikely]] {
             keeping_index([&] { index_.sources[to].insert(from); });
+            if (++index_.kept > index_.allowance) {
+                index_ = {};
+            }
         }
         return true;
     }
@@ -274,11 +279,17 @@ struct GraphDiff {
     // cleared reach Price::kScansPerEdge per pending edge, the cost of
     // building the index (so a few deletions never pay for it, and many pay
     // at most about twice what they would have without); then it builds it,
-    // and every change keeps it exact.
+    // and every change keeps it exact. Keeping it costs add_edge about as
+    // much per edge as building it did, so once add_edge has paid that for
+    // as many edges as the index was built from (and at least kMinScans)
+    // with no delete_node in between, the index is dropped, and the scans
+    // pay for it anew.
     struct ReverseIndex {
         HashMap<Id, HashSet<Id>> sources;
         bool active = false;
         std::size_t scanned = 0;
+        std::size_t kept = 0;  // add_edge calls that kept the index since delete_node
+        std::size_t allowance = 0;
     };
 
     // Counts the sources of each target first, so that every table is made
