@@ -67,8 +67,7 @@ class DiffAgainstModel(RuleBasedStateMachine):
 
     @precondition(lambda self: self.model.edges and not self.scanned)
     @rule(node=IDS)
-    def delete_node_until_indexed(self, node):
-        """Deleting again changes nothing; 2**16 scanned sources pay for an index."""
+    def delete_node_until_indexed(self, node):  # 2**16 sources scanned pay for an index
         for _ in range(2**16 // len(self.model.edges) + 1):
             self.diff.delete_node(node)
         self.model.delete_node(node)
