@@ -76,7 +76,7 @@ std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys,
                 break;
             }
             case 6:
-                table[key] += "+";
+                table.try_emplace(key).first->second += "+";
                 reference[key] += "+";
                 break;
             default:                     // rarer operations, chosen by the argument's low byte
