@@ -1,7 +1,8 @@
 // Fills a buffer of known room front to back. Each entry first claims its
 // whole size, one bounds check per entry, and then writes unchecked into the
-// claimed room; a claim past the end fails and stays failed, so a size that
-// no longer matches the data can never write outside the buffer.
+// claimed room; a claim past the end fails, so a size that no longer
+// matches the data can never write outside the buffer. Every caller stops at
+// the first failed claim.
 #pragma once
 
 #include <cstddef>
@@ -19,11 +20,9 @@ class ByteWriter {
     ByteWriter(std::uint8_t* begin, std::size_t length) noexcept
         : begin_(begin), pos_(begin), end_(begin + length) {}
 
-    // Room for `bytes` more bytes, or nullptr (from then on always) when
-    // fewer are left.
+    // Room for `bytes` more bytes, or nullptr when fewer are left.
     std::uint8_t* claim(std::size_t bytes) noexcept {
-        if (failed_ || bytes > static_cast<std::size_t>(end_ - pos_)) {
-            failed_ = true;
+        if (bytes > static_cast<std::size_t>(end_ - pos_)) {
             return nullptr;
         }
         std::uint8_t* room = pos_;
@@ -33,9 +32,9 @@ class ByteWriter {
 
     // Where the next claim would start, when at least `bytes` bytes are
     // left, so that an entry known only up to that length can be written
-    // first and claimed after; nullptr otherwise, which is not a failure.
+    // first and claimed after; nullptr otherwise.
     std::uint8_t* peek(std::size_t bytes) const noexcept {
-        return failed_ || bytes > static_cast<std::size_t>(end_ - pos_) ? nullptr : pos_;
+        return bytes > static_cast<std::size_t>(end_ - pos_) ? nullptr : pos_;
     }
 
     // The bytes claimed so far.
@@ -45,7 +44,6 @@ class ByteWriter {
     std::uint8_t* begin_;
     std::uint8_t* pos_;
     std::uint8_t* end_;
-    bool failed_ = false;
 };
 
 // Writers for the blocks of the form into claimed room; each returns the

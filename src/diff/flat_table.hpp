@@ -260,9 +260,9 @@ class FlatTable {
 
     FlatTable() noexcept = default;
     explicit FlatTable(const Hash& hash, const Eq& eq = Eq()) : hash_(hash), eq_(eq) {}
-    // Hasher and key-equal objects travel with the entries they placed.
-    FlatTable(const FlatTable& other)
-        : block_(copy_of(other.block_)), hash_(other.hash_), eq_(other.eq_) {}
+    // Nothing copies a table. Hasher and key-equal objects travel with the
+    // entries they placed.
+    FlatTable(const FlatTable&) = delete;
     FlatTable(FlatTable&& other) noexcept
         : block_(std::exchange(other.block_, nullptr)), hash_(other.hash_), eq_(other.eq_) {}
     FlatTable& operator=(const FlatTable& other) = delete;
@@ -885,40 +885,6 @@ class FlatTable {
             }
         } free_on_exit{added, fresh};
         return to_ordered_with(std::move(added));
-    }
-
-    // Same mode, capacity, slot positions (tombstones too) and counts as
-    // `source`, even when it holds no entry: the copy walks as `source`
-    // would after any later operations.
-    static Header* copy_of(Header* source) {
-        if (source == nullptr) {
-            return nullptr;
-        }
-        if (source->capacity == 0) {
-            const auto* ordered = static_cast<OrderedBlock*>(source);
-            return new OrderedBlock{{ordered->size, 0, 0, 0}, ordered->tree};
-        }
-        const std::size_t capacity = source->capacity;
-        Header* copy = allocate(capacity);
-        const Ctrl* ctrl = ctrl_of(source);
-        const value_type* from = slots_of(source);
-        value_type* to = slots_of(copy);
-        try {
-            for (std::size_t i = 0; i < capacity; ++i) {
-                if (ctrl[i] >= 0) {
-                    ::new (static_cast<void*>(to + i)) value_type(from[i]);
-                }
-                set_ctrl(copy, i, ctrl[i]);
-            }
-        } catch (...) {
-            destroy_entries(copy);
-            deallocate(copy);
-            throw;
-        }
-        copy->size = source->size;
-        copy->growth_left = source->growth_left;
-        copy->long_probes = source->long_probes;
-        return copy;
     }
 
     // An iterator to the first entry of a flat block.

@@ -60,8 +60,6 @@ class FlatMap : public FlatTable<flat_table_detail::MapSlots<K, V>, Hash, Eq, Le
         }
         return result;
     }
-
-    V& operator[](const K& key) { return try_emplace(key).first->second; }
 };
 
 template <class K, class Hash, class Eq = std::equal_to<K>, class Less = std::less<K>,

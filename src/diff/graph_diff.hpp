@@ -171,7 +171,7 @@ struct GraphDiff {
             }
         }
         if (index_.active && from != to) [[unlikely]] {
-            keeping_index([&] { index_.sources[to].insert(from); });
+            keeping_index([&] { index_.sources.try_emplace(to).first->second.insert(from); });
             if (++index_.kept > index_.allowance) {
                 index_ = {};
             }
@@ -323,7 +323,7 @@ struct GraphDiff {
                 counts.load_home(*targets[i]);
             }
             for (std::size_t i = 0; i < size; ++i) {
-                ++counts[*targets[i]];
+                ++counts.try_emplace(*targets[i]).first->second;
             }
         });
         index_.sources.reserve(counts.size());

@@ -127,9 +127,7 @@ class OrderedTree {
     using const_iterator = Iterator<const value_type>;
 
     OrderedTree() noexcept = default;
-    OrderedTree(const OrderedTree& other) : less_(other.less_) {
-        build(other.size_, [it = other.begin()]() mutable -> const value_type& { return *it++; });
-    }
+    OrderedTree(const OrderedTree&) = delete;
     OrderedTree& operator=(const OrderedTree&) = delete;
     ~OrderedTree() {
         if (root_ != nullptr) {

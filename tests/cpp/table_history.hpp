@@ -1,9 +1,7 @@
 // A history of table operations decoded from bytes, run on a table and on
 // std::map side by side: the table's unit test feeds it random bytes, its fuzz
 // target the fuzzer's input. Three bytes make a step: the operation, then a
-// 16-bit argument (a key, taken modulo `keys`, for most operations). Both run
-// each history twice, once replacing the table by a copy of itself now and
-// then, and compare the walks: a copy walks as its original would.
+// 16-bit argument (a key, taken modulo `keys`, for most operations).
 #pragma once
 
 #include <algorithm>
@@ -34,18 +32,12 @@ struct PickedHash {
 // Runs the history on `table` (given empty) and a std::map, checking every
 // result and the size after every step, and the contents (walked in key
 // order once the table is in its ordered mode) every 1024 steps and at the
-// end. Returns the first disagreement, or "" and the walk orders of those
-// checks in `order`. With `copies`, the rare steps replace the table by its
-// copy.
+// end. Returns the first disagreement, or "".
 template <class Table>
-std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys, Table& table,
-                        std::vector<std::uint64_t>& order, bool copies) {
+std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys, Table& table) {
     std::map<std::uint64_t, std::string> reference;
     const auto same_contents = [&] {
         const std::vector<std::pair<std::uint64_t, std::string>> walked(table.begin(), table.end());
-        for (const auto& entry : walked) {
-            order.push_back(entry.first);
-        }
         return walked.size() == reference.size() &&
                (!table.is_ordered() || std::is_sorted(walked.begin(), walked.end())) &&
                std::map<std::uint64_t, std::string>(walked.begin(), walked.end()) == reference;
@@ -76,7 +68,7 @@ std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys,
                 break;
             }
             case 6:
-                table[key] += "+";
+                table.try_emplace(key).first->second += "+";
                 reference[key] += "+";
                 break;
             default:                     // rarer operations, chosen by the argument's low byte
@@ -89,9 +81,6 @@ std::string run_history(std::span<const std::uint8_t> bytes, std::uint64_t keys,
                 } else if (bytes[i + 1] == 10 && bytes[i + 2] < 2) {
                     table.clear();
                     reference.clear();
-                }
-                if (copies && bytes[i + 1] < 10) {  // after an erase or reserve, or on its own
-                    table = Table(table);
                 }
         }
         if (!agree || table.size() != reference.size() ||
