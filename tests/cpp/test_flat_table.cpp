@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "allocations.hpp"
 #include "common/uuid.hpp"
 #include "diff/flat_table_map.hpp"
 #include "diff/hash_containers.hpp"
@@ -62,6 +63,25 @@ TEST(FlatTable, TheInsertThatSwitchesModesMayCopyAnEntryOfTheTable) {
     for (std::uint64_t k = 1; !map.is_ordered(); ++k) {
         ASSERT_EQ(map.try_emplace(k, map.find(0)->second).first->second, value);
     }
+}
+
+// An ordered table that loses most of its entries is rebuilt packed (the
+// tree never merges nodes): its blocks stay within a constant factor of
+// its entries.
+TEST(FlatTable, AnOrderedTableThatLosesMostEntriesIsRebuiltPacked) {
+    const long before = g_live_blocks;
+    Map<NarrowTree> map(PickedHash{1});  // one home for every key
+    for (std::uint64_t k = 0; k < 20000; ++k) {
+        map.try_emplace(k);
+    }
+    ASSERT_TRUE(map.is_ordered());
+    const long full = g_live_blocks - before;
+    for (std::uint64_t k = 0; k < 20000; ++k) {
+        if (k % 20 != 0) {
+            map.erase(k);
+        }
+    }
+    EXPECT_LT(g_live_blocks - before, full / 8) << full;
 }
 
 // Insert one key and erase the oldest, at a steady size: an erase must leave

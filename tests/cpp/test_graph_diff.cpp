@@ -6,11 +6,11 @@
 #include <string>
 #include <utility>
 
+#include "allocations.hpp"
 #include "diff_text.hpp"
 
-// This binary's operator new fails every allocation once this many have
-// succeeded; negative: none fails.
 long g_allocations_left = -1;
+long g_live_blocks = 0;
 
 void* operator new(std::size_t size) {
     if (g_allocations_left == 0) {
@@ -18,13 +18,16 @@ void* operator new(std::size_t size) {
     }
     --g_allocations_left;
     void* block = std::malloc(size == 0 ? 1 : size);
+    g_live_blocks += block != nullptr ? 1 : 0;
     return block != nullptr ? block : throw std::bad_alloc();
 }
 // Not inlined, so that the compiler sees new and delete paired, not new and free.
 [[gnu::noinline]] void operator delete(void* block) noexcept {
+    g_live_blocks -= block != nullptr ? 1 : 0;
     std::free(block);
 }
 [[gnu::noinline]] void operator delete(void* block, std::size_t) noexcept {
+    g_live_blocks -= block != nullptr ? 1 : 0;
     std::free(block);
 }
 
