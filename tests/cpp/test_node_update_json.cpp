@@ -52,8 +52,9 @@ TEST(NodeUpdateJson, AcceptAndRefuseTables) {
     expect_accepted(
         false,
         {"", "{", "[", "{\"label\"", "{\"label\":", "{\"label\" 1}", "{\"x\":[1 2]}",
-         "{\"label\":\"a\",}", "{\"x\":[1,]}", "{\"x\":{\"a\":1,}}", "{\"x\":{1:2}}", "{1:2}",
-         "{}x", std::string("{}\0", 3), "x", "{\"x\":True}", "nulL", "\"a\"", "5", "true", " null ",
+         "{\"x\":[1:2]}", "{\"label\":\"a\",}", "{\"x\":[1,]}", "{\"x\":{\"a\":1,}}",
+         "{\"x\":{1:2}}", "{1:2}", "{}x", std::string("{}\0", 3), "x", "{\"x\":True}", "nulL",
+         "\"a\"", "5", "true", " null ",
          // Strings: bad escapes, raw control characters, broken surrogates.
          R"({"label":"a)", R"({"label":"\x"})", R"({"label":"\u12g4"})", R"({"x":"\u12")",
          "{\"label\":\"a\nb\"}", "{\"label\":\"\t\"}", R"({"label":"\ud800"})",
