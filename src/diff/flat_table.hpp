@@ -286,11 +286,13 @@ class FlatTable {
     // Starts loading the header and the first group of control bytes (all
     // that a lookup in a one-group table reads before the slot it matches),
     // which may straddle two cache lines: for a walk over a table of tables,
-    // a few entries ahead (see walk_loading_ahead). A prefetch never faults,
-    // so an empty table's null block is harmless.
+    // a few entries ahead (see walk_loading_ahead). An empty table may own
+    // no block: there is nothing to load, and no address to compute.
     void load_block() const noexcept {
-        portable::prefetch(block_);
-        portable::prefetch(reinterpret_cast<const char*>(block_) + 31);
+        if (block_ != nullptr) {
+            portable::prefetch(block_);
+            portable::prefetch(reinterpret_cast<const char*>(block_) + 31);
+        }
     }
 
     // Starts loading the control bytes and the slot where a probe for `key`

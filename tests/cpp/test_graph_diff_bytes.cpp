@@ -108,8 +108,9 @@ const std::string kEveryKind =
     R"(#1 a '{"label":"a","red":7} #1 x #2 a #2 b w1.5 c w-2 b #0 #1 c #1 a)";
 const std::string kEveryKindState = R"(Dx Ea: Eab=1.5 Eac=-2 Eb: Na{"label":"a","red":7} Xc: Xca)";
 
-// What only reading can produce, what it keeps of repeated entries, and
-// what it refuses beyond truncation and huge counts (below).
+// What only reading can produce (written back as read), what it keeps of
+// repeated entries, and what it refuses beyond truncation and huge counts
+// (below).
 TEST(GraphDiffBytes, ReadTable) {
     const std::pair<std::string, std::string> rows[] = {
         {kEveryKind, kEveryKindState},
@@ -124,7 +125,10 @@ TEST(GraphDiffBytes, ReadTable) {
         {"z24 #1 a #0", "Xa:"},
     };
     for (const auto& [spec, expected] : rows) {
-        EXPECT_EQ(read(bytes_of(spec).bytes), expected) << spec;
+        const std::optional<Diff> diff = bytes_to_graph_diff(bytes_of(spec).bytes);
+        ASSERT_TRUE(diff) << spec;
+        EXPECT_EQ(state(*diff), expected) << spec;
+        EXPECT_EQ(read(testing::to_bytes(*diff)), expected) << spec;  // written back as read
     }
     for (const std::string spec :
          {// Id lengths other than 16 (of a node, a source, a target), and past the end.
