@@ -80,22 +80,15 @@ def runner(kind: str, builds: list):
         return lambda m: timed(lambda: add_nodes(m.PyGraphDiff(), n))
     if kind == "edges":
         return lambda m: timed(lambda: add_edges(m.PyGraphDiff(), e))
-    if kind == "deletes":
+    if kind in ("deletes", "node_deletes"):
+        delete = delete_edges if kind == "deletes" else delete_nodes
 
         def run(m):
             diff = m.PyGraphDiff()
             add_edges(diff, e)
-            return timed(lambda: delete_edges(diff, d))
+            return timed(lambda: delete(diff, d))
 
         return run
-    if kind == "node_deletes":
-
-        def run_node_deletes(m):
-            diff = m.PyGraphDiff()
-            add_edges(diff, e)
-            return timed(lambda: delete_nodes(diff, d))
-
-        return run_node_deletes
     if kind in ("to_bytes", "from_bytes"):
         built = {}
         for m in builds:
