@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <random>
 #include <string>
 #include <vector>
@@ -82,6 +83,31 @@ TEST(FlatTable, AnOrderedTableThatLosesMostEntriesIsRebuiltPacked) {
         }
     }
     EXPECT_LT(g_live_blocks - before, full / 8) << full;
+}
+
+// A reserve whose new block the entries flood (their homes there all lie in
+// one window, though not in the blocks before) puts back every entry it
+// moved, and the table goes on in the ordered mode with all of them.
+TEST(FlatTable, AReserveThatFloodsItsNewBlockKeepsEveryEntry) {
+    struct KeyIsHash {
+        std::uint64_t operator()(std::uint64_t key) const noexcept { return key; }
+    };
+    FlatMap<std::uint64_t, std::string, KeyIsHash> map, sizing;
+    sizing.reserve(5000);
+    std::map<std::uint64_t, std::string> reference;
+    std::mt19937_64 random(9);
+    while (reference.size() < 400) {
+        const std::uint64_t key = random() << 7;  // control byte 0
+        if (flat_table_detail::home_of(key, sizing.capacity()) < 16) {
+            map.try_emplace(key, std::to_string(key));
+            reference.try_emplace(key, std::to_string(key));
+        }
+    }
+    ASSERT_FALSE(map.is_ordered());
+    map.reserve(5000);
+    EXPECT_TRUE(map.is_ordered());
+    const std::map<std::uint64_t, std::string> walked(map.begin(), map.end());
+    EXPECT_EQ(walked, reference);
 }
 
 // Insert one key and erase the oldest, at a steady size: an erase must leave
