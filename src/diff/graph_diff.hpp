@@ -21,7 +21,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <string>
 #include <utility>
 #include <vector>
 
@@ -104,12 +103,10 @@ struct GraphDiff {
             deleted_nodes.insert(id);
         } catch (...) {
             for (const Incoming& edge : incoming) {
-                if (edge.new_source || edge.recorded) {
-                    if (edge.new_source) {
-                        edges.deleted.erase(edge.source->first);
-                    } else {
-                        edges.deleted.find(edge.source->first)->second.erase(id);
-                    }
+                if (edge.new_source) {
+                    edges.deleted.erase(edge.source->first);
+                } else if (edge.recorded) {
+                    edges.deleted.find(edge.source->first)->second.erase(id);
                 }
             }
             throw;
