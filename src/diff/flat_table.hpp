@@ -15,10 +15,9 @@
 // allocation the allocator hands out anyway.
 //
 // The walk order depends only on the sequence of operations: hashes come from
-// the key bytes alone and capacities from the sizes alone (a copy keeps its
-// original's). Inserting into or erasing from a table may invalidate every
-// iterator into it. clear() releases the block, leaving the table as if
-// newly made.
+// the key bytes alone and capacities from the sizes alone. Inserting into or
+// erasing from a table may invalidate every iterator into it. clear()
+// releases the block, leaving the table as if newly made.
 //
 // Flooding: the hash's keys are public, so ids can be crafted whose home
 // positions pile up in one stretch, making every probe walk past all of them.
