@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "diff/hash_containers.hpp"
+#include "diff/reverse_index.hpp"
 
 namespace tavro {
 
@@ -38,16 +39,29 @@ struct EdgeDiff {
     HashMap<Id, HashSet<Id>> deleted;
 };
 
-// When delete_node builds its reverse index (tests lower both to 0, so that
-// the first delete_node builds it). Building costs about as much per pending
-// edge as scanning kScansPerEdge sources does (7 to 10 measured at 100,000
-// sources of 10 edges: the build misses the cache on every edge). Keeping it
-// costs every later add_edge a little, so a diff that is small while it
-// deletes nodes, and may grow large after, does not build it before it has
-// scanned kMinScans sources.
+// When delete_node builds its reverse index (tests lower every figure to 0,
+// so that the first delete_node builds it). Building costs about as much as
+// scanning kScansPerSource sources per source plus kScansPerEdge per pending
+// edge, twice that per edge past kLargeEdges, where the table of targets
+// outgrows the cache (measured from 300,000 sources of 1 edge to 1,000,000 of
+// 10, on a 32 MiB cache: 8.5 to 23 scans for a source of one edge, the more
+// the more memory the machine's other work takes; 3.1 per edge at 100,000
+// sources of 10, 6.6 at 1,000,000 of 10). Keeping it costs
+// every later add_edge a little, so a diff that is small while it deletes
+// nodes, and may grow large after, does not build it before it has scanned
+// kMinScans sources. Stale links are only rebuilt away past kMinStale.
 struct ReverseIndexPrice {
-    static constexpr std::size_t kScansPerEdge = 8;
+    static constexpr std::size_t kScansPerSource = 12;
+    static constexpr std::size_t kScansPerEdge = 4;
+    static constexpr std::size_t kLargeEdges = std::size_t{1} << 21;
     static constexpr std::size_t kMinScans = std::size_t{1} << 16;
+    static constexpr std::size_t kMinStale = 4096;
+
+    // The scans that pay for a build over these sources and edges.
+    static constexpr std::size_t of_build(std::size_t sources, std::size_t edges) noexcept {
+        return kScansPerSource * sources +
+               kScansPerEdge * (edges + (edges > kLargeEdges ? edges : 0));
+    }
 };
 
 template <class Id, class T, class W = float, class Price = ReverseIndexPrice>
@@ -84,16 +98,42 @@ struct GraphDiff {
         new_or_updated_nodes.load_home(id);
         edges.new_or_updated.load_home(id);
         deleted_nodes.load_home(id);
-        index_.sources.load_home(id);
+        if (index_.active) {
+            index_.chains.load_home(id);
+        }
         const bool updated = new_or_updated_nodes.contains(id);
+        const bool indexed = index_.active;
+        const std::vector<const Id*> listed =
+            indexed ? listed_sources(id) : std::vector<const Id*>();
+        // Every lookup that may miss (and so move a flooded table) is done:
+        // entries stay where they are from here on.
         const auto out = edges.new_or_updated.find(id);
         const std::uint64_t hash = typename HashMap<Id, W>::hasher()(id);
         std::size_t pending_edges = 0;
         std::vector<Incoming> incoming =
-            index_.active ? indexed_edges(id) : incoming_edges(id, hash, pending_edges);
+            indexed ? indexed_edges(listed, id, hash) : incoming_edges(id, hash, pending_edges);
         std::sort(incoming.begin(), incoming.end(), [](const Incoming& a, const Incoming& b) {
             return KeyOrder<Id>()(a.source->first, b.source->first);
         });
+        // The index may list a source twice; each edge is recorded and erased
+        // once (an erase that misses may allocate, and nothing may fail below).
+        incoming.erase(
+            std::unique(incoming.begin(), incoming.end(),
+                        [](const Incoming& a, const Incoming& b) { return a.source == b.source; }),
+            incoming.end());
+        // The index lists the node's pending edges out, but a self-loop.
+        std::size_t unlisted = incoming.size();
+        if (indexed && out != edges.new_or_updated.end()) {
+            unlisted +=
+                out->second.size() - (out->second.find(id, hash) != out->second.end() ? 1 : 0);
+        }
+        // The sources' sets of deleted targets lie anywhere in memory.
+        for (const Incoming& edge : incoming) {
+            const auto record = edges.deleted.find(edge.source->first);
+            if (record != edges.deleted.end()) {
+                record->second.load_block();
+            }
+        }
         try {
             for (Incoming& edge : incoming) {
                 edge.new_source = add_under(edges.deleted, edge.source->first, [&](auto& targets) {
@@ -111,26 +151,8 @@ struct GraphDiff {
             }
             throw;
         }
-        if (index_.active) {
-            keeping_index([&] {
-                index_.sources.erase(id);
-                if (out != edges.new_or_updated.end()) {
-                    for (const auto& [target, weight] : out->second) {
-                        index_.sources.load_home(target);
-                    }
-                    for (const auto& [target, weight] : out->second) {
-                        const auto sources = index_.sources.find(target);
-                        if (sources != index_.sources.end()) {
-                            sources->second.load_block();
-                        }
-                    }
-                    for (const auto& [target, weight] : out->second) {
-                        if (target != id) {
-                            unindex(id, target);
-                        }
-                    }
-                }
-            });
+        if (indexed) {
+            keeping_index([&] { index_.chains.forget(id); });
         }
         for (const Incoming& edge : incoming) {
             // An inner map emptied here stays in place under its source.
@@ -142,9 +164,11 @@ struct GraphDiff {
         if (updated) {
             new_or_updated_nodes.erase(id);
         }
-        if (!index_.active && index_.scanned >= Price::kMinScans &&
-            index_.scanned >= Price::kScansPerEdge * pending_edges) {
-            keeping_index([&] { build_index(); });
+        if (indexed) {
+            edges_unlisted(unlisted);
+        } else if (index_.scanned >= Price::kMinScans &&
+                   index_.scanned >= Price::of_build(edges.new_or_updated.size(), pending_edges)) {
+            keeping_index([&] { build_index(pending_edges); });
             index_.allowance = std::max(pending_edges, Price::kMinScans);
         }
         index_.kept = 0;
@@ -159,19 +183,18 @@ struct GraphDiff {
         }
         const auto record = edges.deleted.find(from);
         const bool cancels = record != edges.deleted.end() && record->second.contains(to);
+        bool added = false;
         add_under(edges.new_or_updated, from,
-                  [&](auto& targets) { targets.insert_or_assign(to, weight); });
+                  [&](auto& targets) { added = targets.insert_or_assign(to, weight).second; });
         if (cancels) {
             record->second.erase(to);
             if (record->second.empty()) {
                 edges.deleted.erase(from);
             }
         }
-        if (index_.active && from != to) [[unlikely]] {
-            keeping_index([&] { index_.sources.try_emplace(to).first->second.insert(from); });
-            if (++index_.kept > index_.allowance) {
-                index_ = {};
-            }
+        if (index_.active && added && from != to) [[unlikely]] {
+            keeping_index([&] { index_.chains.list(to, from); });
+            kept_index();
         }
         return true;
     }
@@ -189,12 +212,13 @@ struct GraphDiff {
         if (pending != edges.new_or_updated.end()) {
             if (was_pending) {
                 pending->second.erase(to);
-                if (index_.active && from != to) {
-                    keeping_index([&] { unindex(from, to); });
-                }
             }
             if (pending->second.empty()) {
                 edges.new_or_updated.erase(from);
+            }
+            if (index_.active && was_pending && from != to) {
+                kept_index();
+                edges_unlisted(1);
             }
         }
     }
@@ -250,106 +274,115 @@ struct GraphDiff {
         return found;
     }
 
-    // The same, from the index.
-    std::vector<Incoming> indexed_edges(const Id& id) {
+    // The sources listed under `id` that still hold pending edges, maybe
+    // some twice. Their entries lie anywhere in memory: it asks for all of
+    // them before it looks any up.
+    std::vector<const Id*> listed_sources(const Id& id) {
+        std::vector<const Id*> listed;
+        index_.chains.for_each_source(id, [&](const Id& source) {
+            edges.new_or_updated.load_home(source);
+            listed.push_back(&source);
+        });
+        std::erase_if(listed,
+                      [&](const Id* source) { return !edges.new_or_updated.contains(*source); });
+        return listed;
+    }
+
+    // The pending edges into `id` from those sources; `hash` is id's hash.
+    std::vector<Incoming> indexed_edges(const std::vector<const Id*>& listed, const Id& id,
+                                        std::uint64_t hash) {
         std::vector<Incoming> found;
-        const auto sources = index_.sources.find(id);
-        if (sources != index_.sources.end()) {
-            // The sources' entries, their maps and their deletion records
-            // lie anywhere in memory: ask for all of them before using any.
-            for (const Id& source : sources->second) {
-                edges.new_or_updated.load_home(source);
-                edges.deleted.load_home(source);
-            }
-            found.reserve(sources->second.size());
-            for (const Id& source : sources->second) {
-                found.push_back({&*edges.new_or_updated.find(source)});
-                found.back().source->second.load_block();
-            }
+        found.reserve(listed.size());
+        for (const Id* source : listed) {
+            found.push_back({&*edges.new_or_updated.find(*source)});
+            found.back().source->second.load_block();
+            edges.deleted.load_home(*source);
         }
+        std::erase_if(found, [&](const Incoming& edge) {
+            return edge.source->second.find(id, hash) == edge.source->second.end();
+        });
         return found;
     }
 
-    // The reverse index: target -> the sources other than itself that hold a
-    // pending edge to it, exactly, while `active`. delete_node scans every
-    // source until the sources it has scanned since the diff was made or
-    // cleared reach Price::kScansPerEdge per pending edge, the cost of
-    // building the index (so a few deletions never pay for it, and many pay
-    // at most about twice what they would have without); then it builds it,
-    // and every change keeps it exact. Keeping it costs add_edge about as
-    // much per edge as building it did, so once add_edge has paid that for
-    // as many edges as the index was built from (and at least kMinScans)
-    // with no delete_node in between, the index is dropped, and the scans
-    // pay for it anew.
-    struct ReverseIndex {
-        HashMap<Id, HashSet<Id>> sources;
+    // The reverse index and when it pays. delete_node scans every source
+    // until the sources it has scanned since the diff was made or cleared
+    // reach Price::of_build, the cost of building the index (so a few
+    // deletions never pay for it, and many pay at most about twice what they
+    // would have without); then it builds it. From then on every pending
+    // edge but a self-loop is listed under its target: add_edge lists a new
+    // one, and an edge that stops being pending leaves a stale link, counted
+    // in `stale`, until its target is deleted or the index is rebuilt.
+    // Keeping it costs add_edge about as much per edge as building it did,
+    // so once add_edge and delete_edge have kept it for as many edges as it
+    // was built from (and at least kMinScans) with no delete_node in between,
+    // it is dropped, and the scans pay for it anew.
+    struct IndexState {
+        ReverseIndex<Id> chains;
         bool active = false;
+        std::size_t stale = 0;  // links that are not the one link of a pending edge
         std::size_t scanned = 0;
-        std::size_t kept = 0;  // add_edge calls that kept the index since delete_node
+        std::size_t kept = 0;  // add_edge and delete_edge calls since delete_node
         std::size_t allowance = 0;
     };
 
-    // Counts the sources of each target first, so that every table is made
-    // once at its final size: about a third less memory than growing them.
-    // The tables of a source's targets lie anywhere in memory: each pass
-    // asks for those of up to 16 targets before it uses any.
-    void build_index() {
-        constexpr std::size_t kBatch = 16;
-        const auto each_batch = [&](auto visit) {
-            walk_loading_ahead<16>(
-                edges.new_or_updated, [](const auto& source) { source.second.load_block(); },
-                [&](const auto& source) {
-                    const Id* batch[kBatch];
-                    std::size_t size = 0;
-                    for (const auto& [target, weight] : source.second) {
-                        if (target != source.first) {
-                            batch[size++] = &target;
-                        }
-                        if (size == kBatch) {
-                            visit(source.first, batch, size);
-                            size = 0;
-                        }
-                    }
-                    visit(source.first, batch, size);
-                    return true;
-                });
+    // Lists each pending edge but a self-loop, the sources in walk order
+    // (the same for the same history); `count` is about how many there are.
+    // The heads of the targets lie anywhere in memory: it asks for each one
+    // kAhead edges before it lists the edge, whatever source holds it.
+    void build_index(std::size_t count) {
+        constexpr std::size_t kAhead = 16;
+        index_.chains.clear();
+        index_.stale = 0;
+        // Most graphs have about as many targets as sources (a table that
+        // grows leaves the blocks it outgrew behind).
+        index_.chains.reserve(count, std::min(count, edges.new_or_updated.size()));
+        struct Edge {
+            const Id* source;
+            const Id* target;
         };
-        HashMap<Id, std::uint32_t> counts;
-        each_batch([&](const Id&, const Id* const* targets, std::size_t size) {
-            for (std::size_t i = 0; i < size; ++i) {
-                counts.load_home(*targets[i]);
-            }
-            for (std::size_t i = 0; i < size; ++i) {
-                ++counts.try_emplace(*targets[i]).first->second;
-            }
-        });
-        index_.sources.reserve(counts.size());
-        for (const auto& [target, count] : counts) {
-            index_.sources.try_emplace(target).first->second.reserve(count);
+        Edge waiting[kAhead];
+        std::size_t listed = 0;
+        const auto list = [&](const Edge& edge) { index_.chains.list(*edge.target, *edge.source); };
+        walk_loading_ahead<16>(
+            edges.new_or_updated, [](const auto& source) { source.second.load_block(); },
+            [&](const auto& source) {
+                for (const auto& [target, weight] : source.second) {
+                    if (target != source.first) {
+                        index_.chains.load_home(target);
+                        Edge& oldest = waiting[listed % kAhead];
+                        if (listed >= kAhead) {
+                            list(oldest);
+                        }
+                        oldest = {&source.first, &target};
+                        ++listed;
+                    }
+                }
+                return true;
+            });
+        for (std::size_t i = listed > kAhead ? listed - kAhead : 0; i < listed; ++i) {
+            list(waiting[i % kAhead]);
         }
-        counts.clear();
-        each_batch([&](const Id& source, const Id* const* targets, std::size_t size) {
-            HashSet<Id>* sets[kBatch];
-            for (std::size_t i = 0; i < size; ++i) {
-                index_.sources.load_home(*targets[i]);
-            }
-            for (std::size_t i = 0; i < size; ++i) {
-                sets[i] = &index_.sources.find(*targets[i])->second;
-                sets[i]->load_block();
-            }
-            for (std::size_t i = 0; i < size; ++i) {
-                sets[i]->insert(source);
-            }
-        });
         index_.active = true;
     }
 
-    // The pending edge from -> to (not a self-loop) is gone.
-    void unindex(const Id& from, const Id& to) {
-        const auto sources = index_.sources.find(to);
-        sources->second.erase(from);
-        if (sources->second.empty()) {
-            index_.sources.erase(to);
+    // `count` edges of the index are no longer pending. Once the stale links
+    // outnumber the pending edges and the sources (so that a rebuild costs
+    // about what the calls that made them did), the index is built anew.
+    void edges_unlisted(std::size_t count) {
+        if (!index_.active) {
+            return;
+        }
+        index_.stale += count;
+        const std::size_t pending = index_.chains.links() - index_.stale;
+        if (index_.stale > pending + edges.new_or_updated.size() + Price::kMinStale) {
+            keeping_index([&] { build_index(pending); });
+        }
+    }
+
+    // An add_edge or delete_edge changed the index.
+    void kept_index() {
+        if (++index_.kept > index_.allowance) {
+            index_ = {};
         }
     }
 
@@ -359,12 +392,12 @@ struct GraphDiff {
         try {
             change();
         } catch (...) {
-            index_.sources.clear();
+            index_.chains.clear();
             index_.active = false;
         }
     }
 
-    ReverseIndex index_;
+    IndexState index_;
 
     // Runs insert(targets) on the inner table of `source` in `outer`, adding
     // the source if it is absent (and removing it again if the insert fails).
