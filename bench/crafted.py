@@ -89,7 +89,7 @@ PATHS = [
     ),
     ("add_edge into one source", "edges-grow", lambda ids: (add_edges, ids)),
     ("delete_node", "set-grow", lambda ids: (delete_nodes, ids)),
-    ("delete_node of targets", "index-grow", lambda ids: (delete_targets, ids)),
+    ("delete_node of targets", "index-reserve", lambda ids: (delete_targets, ids)),
     ("add_node(id, {})", "nodes-grow", lambda ids: (add_nodes, ids)),
 ]
 

@@ -8,14 +8,15 @@
 // set-reserve (deleted nodes read from bytes), set-grow (delete_node calls),
 // edges-reserve (one source's targets read from bytes), edges-grow (add_edge
 // calls into one source), nodes-reserve, nodes-grow (node changes),
-// index-grow (add_edge calls from as many sources, whose targets then fill
-// delete_node's reverse index).
+// index-reserve (add_edge calls from as many sources, whose targets then fill
+// the table of targets of delete_node's reverse index, made at its size).
 //
 // "range": every id's home position lies in one short range (3 windows), so
 // in a flat table each insert probes past all ids before it.
 // "under": clusters of 1,600 ids (100 windows each, under the 128-window
 // bound of a single probe), spread evenly over the table.
 // "random": plain random ids, for comparison.
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +58,7 @@ std::size_t table_capacity(const std::string& table, std::size_t count) {
         return capacity_for<tavro::HashMap<tavro::Uuid, float>>(count, grow);
     }
     if (table.starts_with("index-")) {
-        return capacity_for<tavro::HashMap<tavro::Uuid, tavro::HashSet<tavro::Uuid>>>(count, grow);
+        return capacity_for<tavro::HashMap<tavro::Uuid, std::array<std::uint32_t, 2>>>(count, grow);
     }
     if (table.starts_with("nodes-")) {
         return capacity_for<decltype(tavro::Diff{}.new_or_updated_nodes)>(count, grow);
