@@ -108,6 +108,9 @@ struct GraphDiff {
         // Every lookup that may miss (and so move a flooded table) is done:
         // entries stay where they are from here on.
         const auto out = edges.new_or_updated.find(id);
+        if (out != edges.new_or_updated.end()) {
+            out->second.load_block();
+        }
         const std::uint64_t hash = typename HashMap<Id, W>::hasher()(id);
         std::size_t pending_edges = 0;
         std::vector<Incoming> incoming =
@@ -126,13 +129,6 @@ struct GraphDiff {
         if (indexed && out != edges.new_or_updated.end()) {
             unlisted +=
                 out->second.size() - (out->second.find(id, hash) != out->second.end() ? 1 : 0);
-        }
-        // The sources' sets of deleted targets lie anywhere in memory.
-        for (const Incoming& edge : incoming) {
-            const auto record = edges.deleted.find(edge.source->first);
-            if (record != edges.deleted.end()) {
-                record->second.load_block();
-            }
         }
         try {
             for (Incoming& edge : incoming) {
@@ -281,6 +277,7 @@ struct GraphDiff {
         std::vector<const Id*> listed;
         index_.chains.for_each_source(id, [&](const Id& source) {
             edges.new_or_updated.load_home(source);
+            edges.deleted.load_home(source);
             listed.push_back(&source);
         });
         std::erase_if(listed,
@@ -296,7 +293,11 @@ struct GraphDiff {
         for (const Id* source : listed) {
             found.push_back({&*edges.new_or_updated.find(*source)});
             found.back().source->second.load_block();
-            edges.deleted.load_home(*source);
+            // Where delete_node will record the edge as deleted.
+            const auto record = edges.deleted.find(*source);
+            if (record != edges.deleted.end()) {
+                record->second.load_block();
+            }
         }
         std::erase_if(found, [&](const Incoming& edge) {
             return edge.source->second.find(id, hash) == edge.source->second.end();
