@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "allocations.hpp"
@@ -97,6 +98,19 @@ void change(D& d, char kind, const Uuid& a, const Uuid& b) {
     }
 }
 
+// One step of a random history: a change of one of `kinds`, between two of
+// the first `ids` ids.
+struct Step {
+    char kind;
+    Uuid a, b;
+};
+Step random_step(std::uint32_t& random, std::string_view kinds, std::uint32_t ids) {
+    random = random * 1103515245 + 12345;
+    return {kinds[(random >> 8) % kinds.size()],
+            testing::id_of(static_cast<char>('a' + (random >> 12) % ids)),
+            testing::id_of(static_cast<char>('a' + (random >> 20) % ids))};
+}
+
 // A random history over 26 ids, cleared now and then, leaves the same diff
 // after each delete_node whether it scans or asks an index that is built at
 // once, left with stale links and duplicates, and rebuilt as they pile up.
@@ -105,10 +119,7 @@ TEST(ReverseIndex, ChangesNoResult) {
     Diff scanning;
     std::uint32_t random = 7;
     for (int step = 0; step < 30000; ++step) {
-        random = random * 1103515245 + 12345;
-        const char kind = "NDDEEEEEEEXX"[(random >> 8) % 12];
-        const Uuid a = testing::id_of(static_cast<char>('a' + (random >> 12) % 26));
-        const Uuid b = testing::id_of(static_cast<char>('a' + (random >> 20) % 26));
+        const auto [kind, a, b] = random_step(random, "NDDEEEEEEEXX", 26);
         if ((random >> 4) % 2000 == 0) {
             indexed.clear();
             scanning.clear();
@@ -130,10 +141,7 @@ TYPED_TEST(DiffRules, ACallThatRunsOutOfMemoryChangesNothing) {
     Diff scanning;
     std::uint32_t random = 1;
     for (int step = 0; step < 1500; ++step) {
-        random = random * 1103515245 + 12345;
-        const char kind = "NNDEEEEEX"[(random >> 8) % 9];
-        const Uuid a = testing::id_of(static_cast<char>('a' + (random >> 12) % 10));
-        const Uuid b = testing::id_of(static_cast<char>('a' + (random >> 20) % 10));
+        const auto [kind, a, b] = random_step(random, "NNDEEEEEX", 10);
         change(scanning, kind, a, b);
         const auto before = state(d);
         for (long fail_at = 0;; ++fail_at) {
