@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -23,21 +24,16 @@
 namespace tavro {
 namespace {
 
-std::uint64_t g_comparisons = 0;
-struct CountingEq {
-    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
-        ++g_comparisons;
-        return a == b;
-    }
-};
-struct CountingOrder {
-    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
-        ++g_comparisons;
-        return KeyOrder<Uuid>{}(a, b);
-    }
-};
 // The diff's table of ids, counting key comparisons.
-using IdSet = FlatSet<Uuid, KeyHash<Uuid>, CountingEq, CountingOrder>;
+std::uint64_t g_comparisons = 0;
+template <class Compare>
+struct Counting {
+    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
+        ++g_comparisons;
+        return Compare{}(a, b);
+    }
+};
+using IdSet = FlatSet<Uuid, KeyHash<Uuid>, Counting<std::equal_to<>>, Counting<KeyOrder<Uuid>>>;
 
 Uuid random_id(std::mt19937_64& rng) {
     const std::uint64_t halves[2] = {rng(), rng()};
