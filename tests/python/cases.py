@@ -92,8 +92,12 @@ CASES = {
     "from_bytes_a_bytes_subclass_with_trailing_bytes": ("PyGraphDiff.from_bytes", (type("Raw", (bytes,), {})(BLOB + b"tail"),), {}, None),
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
     # A call into the diff from inside a change (the weight's conversion) is
-    # refused (and when swallowed, the change goes on).
+    # refused by the borrow counter (and when swallowed, the change goes on),
+    # as is one from a thread that runs while a conversion has let go of the
+    # interpreter lock; other diffs stay free.
     "read_inside_a_change_swallowed": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
+    "another_diff_changed_inside_a_change":
+        ("add_edge", (A, C, Nested(lambda _: PyGraphDiff().add_node(B, {}), True)), {}, None),
     **{call[0] + "_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
        for message, calls in [("Already mutably borrowed", READS), ("Already borrowed", CHANGES)] for call in calls},
     "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
