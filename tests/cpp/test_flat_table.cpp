@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -85,10 +86,7 @@ TEST(FlatTable, TheSwitchMayCopyAnEntryOfTheTableAndAShrunkTreeIsRebuiltPacked) 
 // one window, though not in the blocks before) puts back every entry it
 // moved, and the table goes on in the ordered mode with all of them.
 TEST(FlatTable, AReserveThatFloodsItsNewBlockKeepsEveryEntry) {
-    struct KeyIsHash {
-        std::uint64_t operator()(std::uint64_t key) const noexcept { return key; }
-    };
-    FlatMap<std::uint64_t, std::string, KeyIsHash> map, sizing;
+    FlatMap<std::uint64_t, std::string, std::identity> map, sizing;  // the key is its hash
     sizing.reserve(5000);
     std::map<std::uint64_t, std::string> reference;
     std::mt19937_64 random(9);
