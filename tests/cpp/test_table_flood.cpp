@@ -7,37 +7,33 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "bytes/byte_layout.hpp"
-#include "bytes/graph_diff_bytes.hpp"
 #include "common/portable.hpp"
 #include "common/uuid.hpp"
 #include "diff/flat_table_ctrl.hpp"
 #include "diff/hash_containers.hpp"
 #include "diff/id_hash.hpp"
+#include "diff_text.hpp"
 
 namespace tavro {
 namespace {
 
-std::uint64_t g_comparisons = 0;
-struct CountingEq {
-    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
-        ++g_comparisons;
-        return a == b;
-    }
-};
-struct CountingOrder {
-    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
-        ++g_comparisons;
-        return KeyOrder<Uuid>{}(a, b);
-    }
-};
 // The diff's table of ids, counting key comparisons.
-using IdSet = FlatSet<Uuid, KeyHash<Uuid>, CountingEq, CountingOrder>;
+std::uint64_t g_comparisons = 0;
+template <class Compare>
+struct Counting {
+    bool operator()(const Uuid& a, const Uuid& b) const noexcept {
+        ++g_comparisons;
+        return Compare{}(a, b);
+    }
+};
+using IdSet = FlatSet<Uuid, KeyHash<Uuid>, Counting<std::equal_to<>>, Counting<KeyOrder<Uuid>>>;
 
 Uuid random_id(std::mt19937_64& rng) {
     const std::uint64_t halves[2] = {rng(), rng()};
@@ -84,16 +80,11 @@ TEST(TableFlood, CraftedIdsSwitchToTheOrderedModeAndStayNLogN) {
     }
     // The byte reader fills the same tables: the ids as deleted nodes (the
     // reader reserves the same capacity for them) read back in the ordered mode.
-    std::vector<std::uint8_t> bytes(16, 0);
-    bytes[8] = n % 256;
-    bytes[9] = n / 256;
+    Diff deleted;
     for (const Uuid& id : ids) {
-        bytes.push_back(16);
-        bytes.insert(bytes.end(), 7, 0);
-        bytes.insert(bytes.end(), id.bytes.begin(), id.bytes.end());
+        deleted.delete_node(id);
     }
-    bytes.insert(bytes.end(), 16, 0);
-    const std::optional<Diff> read = bytes_to_graph_diff(bytes);
+    const std::optional<Diff> read = bytes_to_graph_diff(testing::to_bytes(deleted));
     ASSERT_TRUE(read);
     EXPECT_TRUE(read->deleted_nodes.is_ordered());
     EXPECT_EQ(read->deleted_nodes.size(), n);

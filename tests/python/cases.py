@@ -5,6 +5,7 @@ each, and tests/valgrind/exercise_all.py runs them under memcheck."""
 import collections
 import math
 import struct
+import uuid
 from operator import methodcaller
 
 from diff_model import DiffModel, FloatLike, IndexLike, Raises
@@ -71,7 +72,16 @@ READS = [(name,) for name in LISTINGS]
 CHANGES = [("add_node", C, {}), ("delete_node", C), ("add_edge", C, A, 1.0), ("delete_edge", C, A), ("clear",)]  # fmt: skip
 
 # name -> (method of a populated diff or of the class, args, kwargs, and the
-# exception: None, its type, or its type and exact message)
+# exception: None, its type, or its type and exact message, and maybe its
+# cause's type and message, which has no cause of its own)
+ID = "argument '%s': failed to extract field PyUuid.0"
+NOT_BYTES = "'%s' object cannot be converted to 'PyBytes'"
+WEIGHT = "argument 'weight': "
+SHORT = (Exception, "Expected 16 bytes.")  # the cause for an id of the wrong length
+ROOT = LookupError("root")
+TYPE_ERROR_WITH_A_CAUSE = TypeError("bad")
+TYPE_ERROR_WITH_A_CAUSE.__cause__ = ROOT
+
 CASES = {
     "new": ("PyGraphDiff", (), {}, None),
     "add_node_all_fields": ("add_node", (C, FULL), {}, None),
@@ -92,17 +102,39 @@ CASES = {
     "from_bytes_a_bytes_subclass_with_trailing_bytes": ("PyGraphDiff.from_bytes", (type("Raw", (bytes,), {})(BLOB + b"tail"),), {}, None),
     "from_bytes_on_an_instance": ("from_bytes", (), {"bytes": BLOB}, None),
     # A call into the diff from inside a change (the weight's conversion) is
-    # refused (and when swallowed, the change goes on).
+    # refused by the borrow counter (and when swallowed, the change goes on),
+    # as is one from a thread that runs while a conversion has let go of the
+    # interpreter lock; other diffs stay free.
     "read_inside_a_change_swallowed": ("add_edge", (A, C, Nested(methodcaller("num_nodes"))), {}, None),
+    "another_diff_changed_inside_a_change":
+        ("add_edge", (A, C, Nested(lambda _: PyGraphDiff().add_node(B, {}), True)), {}, None),
     **{call[0] + "_inside_a_change": ("add_edge", (A, C, Nested(methodcaller(*call), True)), {}, (RuntimeError, message))
        for message, calls in [("Already mutably borrowed", READS), ("Already borrowed", CHANGES)] for call in calls},
-    "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, "argument 'from': failed to extract field PyUuid.0")),
-    "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, "argument 'to': failed to extract field PyUuid.0")),
-    "id_bytearray": ("add_edge", (A, bytearray(16), 1.0), {}, TypeError),
+    # A bad id is reported as a field error naming the argument, with the cause.
+    "from_converted_first": ("add_edge", (b"x", b"x", "x"), {}, (TypeError, ID % "from", SHORT)),
+    "to_converted_before_weight": ("add_edge", (A, b"x", "x"), {}, (TypeError, ID % "to", SHORT)),
+    "id_of_add_node": ("add_node", (bytes(15), {}), {}, (TypeError, ID % "id", SHORT)),
+    "id_of_delete_node": ("delete_node", (bytes(17),), {}, (TypeError, ID % "id", SHORT)),
+    "from_of_delete_edge": ("delete_edge", (bytes(15), B), {}, (TypeError, ID % "from", SHORT)),
+    "to_of_delete_edge": ("delete_edge", (A, b""), {}, (TypeError, ID % "to", SHORT)),
+    "id_bytearray": ("add_node", (bytearray(16), {}), {},
+                     (TypeError, ID % "id", (TypeError, NOT_BYTES % "bytearray"))),
+    "id_uuid": ("delete_node", (uuid.UUID(bytes=A),), {},
+                (TypeError, ID % "id", (TypeError, NOT_BYTES % "UUID"))),
+    "id_by_qualified_name": ("delete_node", (type("Inner", (), {"__qualname__": "Outer.Inner"})(),),
+                             {}, (TypeError, ID % "id", (TypeError, NOT_BYTES % "Outer.Inner"))),
     "url_surrogate": ("add_node", (A, {"url": "\ud800"}), {}, UnicodeEncodeError),
     "size_str_after_a_label": ("add_node", (A, {"label": "new", "size": "1"}), {}, TypeError),
     "key_lookup_raises": ("add_node", (A, {RaisingKey(): 1}), {}, ZeroDivisionError),
-    "weight_str": ("add_edge", (A, C, "1"), {}, TypeError),
+    # A weight's TypeError becomes a new one naming the argument, keeping the cause.
+    "weight_str": ("add_edge", (A, C, "1"), {},
+                   (TypeError, WEIGHT + "must be real number, not str")),
+    "weight_complex": ("add_edge", (A, C, 1j), {},
+                       (TypeError, WEIGHT + "must be real number, not complex")),
+    "weight_float_returns_an_int": ("add_edge", (A, C, FloatLike(1)), {}, (TypeError,
+                                    WEIGHT + "FloatLike.__float__ returned non-float (type int)")),
+    "weight_type_error_with_a_cause": ("add_edge", (A, C, Raises(TYPE_ERROR_WITH_A_CAUSE)), {},
+                                       (TypeError, WEIGHT + "bad", (LookupError, "root"))),
     "weight_huge_int": ("add_edge", (A, C, 10**400), {}, OverflowError),
     "weight_raises": ("add_edge", (A, C, Raises(ValueError("no float"))), {}, ValueError),
     # Errors other than exactly TypeError pass unchanged.
@@ -170,9 +202,9 @@ def call(diff, case):
 
 
 def expected_error(case):
-    """The exception a case raises: (type or None, exact message or None)."""
+    """The exception a case raises: (type or None, exact message or None, cause or None)."""
     error = case[3]
-    return error if isinstance(error, tuple) else (error, None)
+    return (*error, None)[:3] if isinstance(error, tuple) else (error, None, None)
 
 
 def expected_model(case):

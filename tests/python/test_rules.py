@@ -21,9 +21,14 @@ def test_each_call_does_what_the_model_says_or_fails_changing_nothing(name):
     dicts = [(arg, dict(arg)) for arg in case[1] if isinstance(arg, dict)]
     result, error = call(diff, case)
     assert all(dict(arg) == copy for arg, copy in dicts)  # the caller's dict is left alone
-    error_type, message = expected_error(case)
+    error_type, message, cause = expected_error(case)
     assert (type(error) if error else None) is error_type, error
     assert message is None or str(error) == message
+    if cause:  # a new exception, whose cause has no cause of its own
+        assert (type(error.__cause__), str(error.__cause__), error.__cause__.__cause__) == (
+            *cause,
+            None,
+        )
     assert snapshot(diff) == (before if error_type else expected_model(case).snapshot())
     if isinstance(result, (dict, list)):  # a listing is the caller's own
         result.clear()
