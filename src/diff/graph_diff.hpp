@@ -46,10 +46,10 @@ struct EdgeDiff {
 // outgrows the cache (measured from 300,000 sources of 1 edge to 1,000,000 of
 // 10, on a 32 MiB cache: 8.5 to 23 scans for a source of one edge, the more
 // the more memory the machine's other work takes; 3.1 per edge at 100,000
-// sources of 10, 6.6 at 1,000,000 of 10). Keeping it costs
-// every later add_edge a little, so a diff that is small while it deletes
-// nodes, and may grow large after, does not build it before it has scanned
-// kMinScans sources. Stale links are only rebuilt away past kMinStale.
+// sources of 10, 6.6 at 1,000,000 of 10). Keeping it costs every later
+// add_edge a little, so a diff that is small while it deletes nodes, and may
+// grow large after, does not build it before it has scanned kMinScans
+// sources. Stale links are only rebuilt away past kMinStale.
 struct ReverseIndexPrice {
     static constexpr std::size_t kScansPerSource = 12;
     static constexpr std::size_t kScansPerEdge = 4;
@@ -105,8 +105,8 @@ struct GraphDiff {
         const bool indexed = index_.active;
         const std::vector<const Id*> listed =
             indexed ? listed_sources(id) : std::vector<const Id*>();
-        // Every lookup that may miss (and so move a flooded table) is done:
-        // entries stay where they are from here on.
+        // This is the last lookup in edges.new_or_updated that may miss (and
+        // so move a flooded table): no pointer to an entry is taken before it.
         const auto out = edges.new_or_updated.find(id);
         if (out != edges.new_or_updated.end()) {
             out->second.load_block();
