@@ -98,11 +98,11 @@ struct GraphDiff {
         new_or_updated_nodes.load_home(id);
         edges.new_or_updated.load_home(id);
         deleted_nodes.load_home(id);
-        if (index_.active) {
+        const bool indexed = index_.active;
+        if (indexed) {
             index_.chains.load_home(id);
         }
         const bool updated = new_or_updated_nodes.contains(id);
-        const bool indexed = index_.active;
         const std::vector<const Id*> listed =
             indexed ? listed_sources(id) : std::vector<const Id*>();
         // This is the last lookup in edges.new_or_updated that may miss (and
@@ -329,9 +329,8 @@ struct GraphDiff {
     // Lists each pending edge but a self-loop, the sources in walk order
     // (the same for the same history); `count` is about how many there are.
     // The heads of the targets lie anywhere in memory: it asks for each one
-    // kAhead edges before it lists the edge, whatever source holds it.
+    // 16 edges before it lists the edge, whatever source holds it.
     void build_index(std::size_t count) {
-        constexpr std::size_t kAhead = 16;
         index_.chains.clear();
         index_.stale = 0;
         // Most graphs have about as many targets as sources (a table that
@@ -341,28 +340,23 @@ struct GraphDiff {
             const Id* source;
             const Id* target;
         };
-        Edge waiting[kAhead];
-        std::size_t listed = 0;
-        const auto list = [&](const Edge& edge) { index_.chains.list(*edge.target, *edge.source); };
+        LoadedAhead<Edge, 16> ahead;
+        auto list = [&](const Edge& edge) {
+            index_.chains.list(*edge.target, *edge.source);
+            return true;
+        };
         walk_loading_ahead<16>(
             edges.new_or_updated, [](const auto& source) { source.second.load_block(); },
             [&](const auto& source) {
                 for (const auto& [target, weight] : source.second) {
                     if (target != source.first) {
                         index_.chains.load_home(target);
-                        Edge& oldest = waiting[listed % kAhead];
-                        if (listed >= kAhead) {
-                            list(oldest);
-                        }
-                        oldest = {&source.first, &target};
-                        ++listed;
+                        ahead.push(Edge{&source.first, &target}, list);
                     }
                 }
                 return true;
             });
-        for (std::size_t i = listed > kAhead ? listed - kAhead : 0; i < listed; ++i) {
-            list(waiting[i % kAhead]);
-        }
+        ahead.drain(list);
         index_.active = true;
     }
 
